@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+namespace platform {
+
+struct FileVersion {
+    quint16 major = 0, minor = 0, release = 0, build = 0;
+};
+
+// The version embedded in an executable at build time; zeros for a file without one
+// or a missing file. Never fails.
+FileVersion ReadFileVersion(const QString &path);
+
+} // namespace platform
