@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+class TAppExec;
+
+// The network side of one logon session: one server, one set of credentials.
+class TTavroNetService {
+public:
+    TTavroNetService(const QString &ServerName, const QString &NetLogonShare,
+                     const QString &Username, const QString &Password);
+    ~TTavroNetService();
+    TTavroNetService(const TTavroNetService &) = delete;
+    TTavroNetService &operator=(const TTavroNetService &) = delete;
+
+    bool ConnectShare(const QString &Drive, const QString &RemotePath);
+    void DisconnectAllShares();
+    bool ConnectAndRunScript(const QString &LogonScript, QString &ErrorMessage);
+    void ExecuteLogoffScripts(const QString &LogonShare);
+
+private:
+    bool IsNetworkDrive(QChar Drive);
+    void DisconnectDrive(const QString &Name);
+
+    QString FServerName;
+    QString FNetLogonShare;
+    QString FUsername;
+    QString FPassword;
+    std::unique_ptr<TAppExec> FAppExec;
+};
