@@ -130,6 +130,8 @@ qint32 AutoLogoffPeriod(const QString &minutes)
 TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::TTavroNetLoginForm>()), FFacts(std::move(facts))
 {
+    // The pictures live in this static library: make sure they are registered.
+    Q_INIT_RESOURCE(resources);
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
@@ -468,7 +470,7 @@ void TTavroNetLoginForm::RemoteConnect()
 
 void TTavroNetLoginForm::DisconnectAllShares()
 {
-    TTavroNetService service(QString(), QString(), QString(), QString());
+    TTavroNetService service{QString(), QString(), QString(), QString()};
     service.DisconnectAllShares();
 }
 
