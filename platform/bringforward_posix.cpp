@@ -11,7 +11,8 @@
 
 // A copy is reached through a local socket in the user's runtime folder named after the
 // program's channel and the copy's process id; connecting is the request. A stale id
-// finds no socket, or nobody listening, and nothing happens.
+// finds no socket, or nobody listening, and nothing happens. The runtime folder is the
+// user's own (mode 0700), so no other user can send requests.
 
 namespace platform {
 
@@ -40,7 +41,6 @@ bool ServeBringForward(const QString &channel, std::function<void()> onRequest)
     // Left by an earlier process that had this id and died.
     QLocalServer::removeServer(path);
     auto server = std::make_unique<QLocalServer>();
-    server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(path))
         return false;
     QObject::connect(server.get(), &QLocalServer::newConnection, server.get(),

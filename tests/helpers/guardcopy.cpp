@@ -69,11 +69,6 @@ int main(int argc, char **argv)
     const quint32 limit = args.value(1, QStringLiteral("1")).toUInt();
     const bool enabled = args.value(2, QStringLiteral("1")) == QLatin1String("1");
 
-    Report(QStringLiteral("ready"));
-    QByteArray line;
-    if (args.value(3) == QLatin1String("wait") && (!ReadLine(line) || line != "go"))
-        return 1;
-
     Window window;
     window.resize(200, 100);
     QWidget other;
@@ -85,6 +80,11 @@ int main(int argc, char **argv)
         Report(QStringLiteral("event %1").arg(handle));
     };
     QObject::connect(guard, &TadpInstanceControl::BroughtForward, [] { Report(QStringLiteral("forward")); });
+    // Everything else is set up first, so that copies released together check at once.
+    Report(QStringLiteral("ready"));
+    QByteArray line;
+    if (args.value(3) == QLatin1String("wait") && (!ReadLine(line) || line != "go"))
+        return 1;
     guard->Loaded();
     Report(!enabled ? QStringLiteral("inactive")
                     : platform::ShowMainForm() ? QStringLiteral("registered") : QStringLiteral("surplus"));
