@@ -1,0 +1,132 @@
+#include "platform/envstore.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+namespace platform {
+
+namespace {
+
+// The per-user store is the user service manager's environment.d folder; machine
+// scope is the system-wide one. TAVROLOGIN_MACHINE_ENVIRONMENT_D moves the latter for tests.
+QString StoreFolder(bool machineWide)
+{
+    if (machineWide) {
+        const QByteArray over = qgetenv("TAVROLOGIN_MACHINE_ENVIRONMENT_D");
+        return over.isEmpty() ? QStringLiteral("/etc/environment.d") : QFile::decodeName(over);
+    }
+    QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    if (config.isEmpty())
+        return QDir::homePath() + QStringLiteral("/.config/environment.d");
+    return QFile::decodeName(config) + QStringLiteral("/environment.d");
+}
+
+QString StoreFile(bool machineWide)
+{
+    return StoreFolder(machineWide) + QStringLiteral("/60-tavrologin.conf");
+}
+
+// environment.d expands "$" and "\" even inside quotes: escape both.
+QByteArray Escape(const QString &value)
+{
+    QByteArray out;
+    for (const char c : value.toUtf8()) {
+        if (c == '\\' || c == '$')
+            out.append('\\');
+        if (c == '\n' || c == '\r')
+            continue; // one variable per line
+        out.append(c);
+    }
+    return out;
+}
+
+// Rewrites the store with NAME set to VALUE (or removed when VALUE is null). Lines of
+// other variables stay as they are; the file is replaced whole or not at all.
+bool Rewrite(bool machineWide, const QString &name, const QString *value, bool createFolder)
+{
+    const QString folder = StoreFolder(machineWide);
+    if (!QDir(folder).exists()) {
+        if (!createFolder)
+            return !value; // nothing stored, nothing to remove
+        if (!QDir().mkpath(folder))
+            return false;
+    }
+    const QString path = StoreFile(machineWide);
+    QList<QByteArray> lines;
+    QFile in(path);
+    if (!in.exists() && !value)
+        return true;
+    if (in.exists()) {
+        if (!in.open(QIODevice::ReadOnly))
+            return false;
+        lines = in.readAll().split('\n');
+        in.close();
+        if (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+    }
+    const QByteArray prefix = name.toUtf8() + '=';
+    bool replaced = false;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (!lines[i].startsWith(prefix))
+            continue;
+        if (value && !replaced) {
+            lines[i] = prefix + Escape(*value);
+            replaced = true;
+        } else {
+            lines.removeAt(i--);
+        }
+    }
+    if (value && !replaced)
+        lines.append(prefix + Escape(*value));
+
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    for (const QByteArray &line : lines)
+        out.write(line + '\n');
+    return out.commit();
+}
+
+} // namespace
+
+void SetProcessVariable(const QString &name, const QString &value)
+{
+    qputenv(name.toLocal8Bit().constData(), value.toLocal8Bit());
+}
+
+void UnsetProcessVariable(const QString &name)
+{
+    qunsetenv(name.toLocal8Bit().constData());
+}
+
+bool StoreEnvironmentVariable(bool machineWide, const QString &name, const QString &value)
+{
+    // The machine folder is the system's: never create it, as the registry key is never created.
+    return Rewrite(machineWide, name, &value, !machineWide);
+}
+
+bool RemoveEnvironmentVariable(bool machineWide, const QString &name)
+{
+    return Rewrite(machineWide, name, nullptr, false);
+}
+
+void BroadcastEnvironmentChange(const QString &name, const QString *value)
+{
+    // Tell the running user service manager, when a session bus exists; best effort.
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") && qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.systemd1"), QStringLiteral("/org/freedesktop/systemd1"),
+        QStringLiteral("org.freedesktop.systemd1.Manager"),
+        value ? QStringLiteral("SetEnvironment") : QStringLiteral("UnsetEnvironment"));
+    call << QStringList{value ? name + QLatin1Char('=') + *value : name};
+    bus.call(call, QDBus::Block, 5000);
+}
+
+} // namespace platform
