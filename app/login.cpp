@@ -235,6 +235,10 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
         adpInstanceControl->setObjectName(QStringLiteral("adpInstanceControl"));
         adpInstanceControl->setEnabled(true);
         adpInstanceControl->setMaxInstances(1);
+        // The application was minimised to the tray by its minimise box: a second
+        // copy's request brings it back as a restore would.
+        connect(adpInstanceControl, &TadpInstanceControl::BroughtForward, this,
+                [this] { Guarded([this] { RestoreApplicationIfMinimized(); }); });
         adpInstanceControl->Loaded();
     }
 

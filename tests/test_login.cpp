@@ -4,6 +4,8 @@
 #include <QDate>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -910,6 +912,46 @@ TEST_F(LoginSession, SecondaryServerThenIdleLogoffThenExit)
         EXPECT_EQ(form->LoginLabel->text(), QStringLiteral("&Log Off"));
     }
     EXPECT_EQ(lines(QStringLiteral("logon.txt")).size(), 6);
+}
+
+// --- the program ------------------------------------------------------------
+
+TEST(LoginProgram, SecondCopyEndsAtOnceAndTheFirstRunsOn)
+{
+    TempHome home;
+    ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
+    const QString program = QStringLiteral(TAVRO_BINARY_DIR "/app/tavrologin");
+    ASSERT_TRUE(QFile::exists(program));
+    QProcess first;
+    first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    first.start(program, {});
+    ASSERT_TRUE(first.waitForStarted(5000));
+    // The settings file is written once the guard has counted the first copy.
+    const QString ini = home.commonAppData() + QStringLiteral("/Tavro Login 2/tavrologin.ini");
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(ini), 10000);
+    QTest::qWait(200);
+
+    QProcess second;
+    second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    clock.start();
+    second.start(program, {});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    first.kill();
+    first.waitForFinished(5000);
+
+    // With the first copy gone a new start runs as the first again.
+    QProcess again;
+    again.start(program, {});
+    ASSERT_TRUE(again.waitForStarted(5000));
+    EXPECT_FALSE(again.waitForFinished(1500));
+    EXPECT_EQ(again.state(), QProcess::Running);
+    again.kill();
+    again.waitForFinished(5000);
 }
 
 } // namespace
