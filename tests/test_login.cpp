@@ -43,6 +43,7 @@ struct FakeMachine {
     int major = 10;
     quint32 idle = 0;
     QStringList report;
+    bool tray = true;
 };
 
 TLoginSystemFacts FactsOf(FakeMachine &m)
@@ -57,9 +58,12 @@ TLoginSystemFacts FactsOf(FakeMachine &m)
     f.RemoteSession = [&m] { return m.remote; };
     f.IdleMilliseconds = [&m] { return m.idle; };
     f.NetworkAdaptersReport = [&m](QStringList &lines) { lines = m.report; };
+    f.SystemTrayAvailable = [&m] { return m.tray; };
     f.InstanceControl = false;
     return f;
 }
+
+void LookLoggedOn(TTavroNetLoginForm &form, const QString &user);
 
 class LoginWindow : public ::testing::Test {
 protected:
@@ -495,6 +499,19 @@ TEST_F(LoginWindow, MinimiseGoesToTheTrayAndTheIconBringsItBack)
     form->LogOffMenu->trigger();
     EXPECT_EQ(form->MessagesLabel->text(), LFCR + QStringLiteral("Username or password not specified."));
     EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(LoginWindow, WithoutANotificationAreaTheWindowIsMinimisedNotHidden)
+{
+    machine.tray = false;
+    auto form = shownForm();
+    LookLoggedOn(*form, QStringLiteral("jdoe"));
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->isMinimized());
+    // Restored from the task bar it comes back as from the icon.
+    form->setWindowState(Qt::WindowNoState);
+    QTRY_VERIFY_WITH_TIMEOUT(!form->TrayIcon->isVisible(), 2000);
+    EXPECT_TRUE(form->isVisible());
 }
 
 TEST_F(LoginWindow, ExitDropsTheSessionAndEndsTheProgram)
