@@ -33,6 +33,7 @@
 #include "platform/errors.h"
 #include "platform/messageloop.h"
 #include "platform/paths.h"
+#include "platform/sysinfo.h"
 #include "service/TavroNetService.h"
 #include "ui_login.h"
 
@@ -257,7 +258,15 @@ TTavroNetLoginForm::~TTavroNetLoginForm() = default;
 
 QString TTavroNetLoginForm::Banner() const
 {
-    return LFCR + QStringLiteral("Tavro Login v") + GetExeVersion() + BannerFooter;
+    return LFCR + QStringLiteral("Tavro Login v") + ExeVersion() + BannerFooter;
+}
+
+// Read once: finding the version means reading through the program file.
+QString TTavroNetLoginForm::ExeVersion() const
+{
+    if (FExeVersion.isEmpty())
+        FExeVersion = GetExeVersion();
+    return FExeVersion;
 }
 
 void TTavroNetLoginForm::Guarded(const std::function<void()> &handler)
@@ -279,7 +288,7 @@ void TTavroNetLoginForm::FormCreate()
         ConfigurePanel->setVisible(FFacts.Administrator());
         ReadProfile(AppSettings.AppDefaultProfile);
         ApplyTheme();
-        setWindowTitle(QStringLiteral("Tavro Login v") + GetExeVersion());
+        setWindowTitle(QStringLiteral("Tavro Login v") + ExeVersion());
         MessagesLabel->setText(Banner());
         AutoLogoffMs = AutoLogoffPeriod(ProfileSettings.ProfileAutoLogoffTime);
         // A copy that the guard is ending shows nothing, not even this box.
@@ -323,7 +332,8 @@ void TTavroNetLoginForm::FormShow()
     }
     Profiles->setCurrentIndex(index);
 
-    if (OSInfo.OSMajorNumber < 6) {
+    // Windows before Vista (6) there; elsewhere the platform names its own minimum.
+    if (OSInfo.OSMajorNumber < platform::MinimumSupportedMajor()) {
         QMessageBox box(QMessageBox::NoIcon, ApplicationTitle,
                         QStringLiteral("This operating system is not supported by Tavro Login."), QMessageBox::Ok);
         box.setObjectName(QStringLiteral("UnsupportedSystemBox"));

@@ -146,6 +146,7 @@ private:
     void BringToFront();
     void FocusUsername();
     void HideToTray();
+    QString ExeVersion() const;
     void EnableBoxes();
     bool FetchLogoffScript(const QString &remote, const QString &local);
     void RunLogoffScript(const QString &commandLine, bool messageFirst);
@@ -159,4 +160,5 @@ private:
     bool FAppMinimized = false;
     bool FChangingState = false;
     QObject *FPressedOn = nullptr;
+    mutable QString FExeVersion;
 };

@@ -23,6 +23,7 @@
 #include "app/panellabel.h"
 #include "config/inifile.h"
 #include "platform/errors.h"
+#include "platform/sysinfo.h"
 #include "tests/fixtures/ModalBoxes.h"
 #include "tests/fixtures/SambaServer.h"
 #include "tests/fixtures/TempEnv.h"
@@ -352,7 +353,7 @@ TEST_F(LoginWindow, RemoteMessageOnlyInARemoteSessionWithTheSwitchOn)
 
 TEST_F(LoginWindow, OldSystemIsRefusedAndTheWindowCloses)
 {
-    machine.major = 5;
+    machine.major = platform::MinimumSupportedMajor() - 1;
     ModalBoxCloser closer;
     auto form = shownForm();
     ASSERT_EQ(closer.count(), 1);
