@@ -329,6 +329,24 @@ TEST_F(LoginWindow, CreationErrorsAreShownAndCutCreationShort)
     }
 }
 
+TEST_F(LoginWindow, StoreErrorsDuringCreationReachTheErrorBox)
+{
+    // A file where the data folder belongs: the settings cannot be written.
+    const QString data = home.commonAppData() + QStringLiteral("/Tavro Login 2");
+    QFile blocker(data);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    ModalBoxCloser closer;
+    auto form = makeForm();
+    ASSERT_EQ(closer.count(), 1);
+    EXPECT_EQ(closer.boxes()[0].text, QStringLiteral("Unable to write to ") + data + QStringLiteral("/tavrologin.ini"));
+    EXPECT_TRUE(form->ConfigurePanel->isVisibleTo(form.get()));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Tavro Login"));
+    // The window is still usable.
+    form->show();
+    EXPECT_TRUE(form->isVisible());
+}
+
 TEST_F(LoginWindow, RemoteMessageOnlyInARemoteSessionWithTheSwitchOn)
 {
     const struct {
