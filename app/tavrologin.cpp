@@ -1,0 +1,47 @@
+#include <QDialog>
+#include <QIcon>
+#include <memory>
+
+#include "app/application.h"
+#include "app/login.h"
+#include "config/inifile.h"
+#include "platform/messageloop.h"
+
+int main(int argc, char **argv)
+{
+    TTavroApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tavrologin"));
+    QApplication::setApplicationDisplayName(ApplicationTitle);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/trayicon.png")));
+    // The login window hides to the notification area: hiding it must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // The settings' start values come before any window.
+    SetProfileDefaults();
+    SetAppDefaults();
+
+    std::unique_ptr<TTavroNetLoginForm> form;
+    try {
+        // The single-instance guard acts while the window is built.
+        form = std::make_unique<TTavroNetLoginForm>();
+    } catch (...) {
+        HandleException();
+        return 1;
+    }
+    form->OnClose = [] { platform::Terminate(); };
+
+    // Stands in for the configuration window; created hidden like it.
+    auto configure = std::make_unique<QDialog>(form.get());
+    configure->setObjectName(QStringLiteral("FormConfigure"));
+    configure->setWindowTitle(QStringLiteral("Configuration"));
+    form->FormConfigure = configure.get();
+
+    // A surplus copy has been asked to end: it never shows its window.
+    if (!platform::Terminated())
+        form->show();
+    const int result = QApplication::exec();
+
+    configure.reset();
+    form.reset();
+    return result;
+}
