@@ -1,6 +1,9 @@
 #include "platform/process.h"
 
+#include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/messageloop.h"
+#include "platform/paths.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -17,6 +20,7 @@
 #include <mutex>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -301,7 +305,7 @@ int niceForClass(quint32 priorityClass)
 // posix_spawn with the handles not inherited and default signal handling, then
 // registered for reaping. Returns an errno value.
 int spawn(const QByteArray &path, const QList<QByteArray> &args, const QByteArray &folder, bool newSession,
-          quint32 priorityClass, bool release, pid_t &pid)
+          quint32 priorityClass, bool release, pid_t &pid, int scriptFd = -1)
 {
     std::vector<char *> argv;
     for (const QByteArray &arg : args)
@@ -314,7 +318,13 @@ int spawn(const QByteArray &path, const QList<QByteArray> &args, const QByteArra
     posix_spawnattr_init(&attr);
     if (!folder.isEmpty())
         posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (scriptFd >= 0) {
+        // The script read from a share is the child's descriptor 3.
+        posix_spawn_file_actions_adddup2(&actions, scriptFd, 3);
+        posix_spawn_file_actions_addclosefrom_np(&actions, 4);
+    } else {
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    }
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);
@@ -338,6 +348,29 @@ int spawn(const QByteArray &path, const QList<QByteArray> &args, const QByteArra
         ::fcntl(pidfd, F_SETFD, FD_CLOEXEC);
     Registry::instance().add(pid, pidfd, release);
     return 0;
+}
+
+// A batch file on a share cannot be handed to the shell by path: its text is read
+// through the network provider into an anonymous file. Returns the descriptor or -1
+// with a Windows-style code.
+int scriptFromShare(const QString &unc, quint32 &code)
+{
+    QByteArray text;
+    try {
+        std::unique_ptr<QIODevice> in = OpenReadStream(unc);
+        text = in->readAll();
+    } catch (const EInOutError &e) {
+        code = quint32(e.ErrorCode);
+        return -1;
+    }
+    const int fd = ::memfd_create("batch", MFD_CLOEXEC);
+    if (fd < 0 || ::write(fd, text.constData(), size_t(text.size())) != text.size() || ::lseek(fd, 0, SEEK_SET) != 0) {
+        code = ErrorCodeFromErrno(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
@@ -434,6 +467,24 @@ quint32 StartProcess(const QString &commandLine, const QString &currentFolder, i
 
     // A batch file is a shell script on these workstations.
     const bool batch = isBatchName(words.first());
+    if (IsUncPath(words.first())) {
+        if (!batch)
+            return ERROR_ACCESS_DENIED; // programs are not run from shares here
+        quint32 code = 0;
+        const int fd = scriptFromShare(words.first(), code);
+        if (fd < 0)
+            return code;
+        QList<QByteArray> args{"/bin/sh", "/dev/fd/3"};
+        for (qsizetype i = 1; i < words.size(); ++i)
+            args << nativePath(words[i]);
+        pid_t pid = 0;
+        const int rc = spawn("/bin/sh", args, folder, newConsole, priorityClass, false, pid, fd);
+        ::close(fd);
+        if (rc != 0)
+            return ErrorCodeFromErrno(rc);
+        handle = pid;
+        return 0;
+    }
     int err = 0;
     const QByteArray program = findProgram(words.first(), folder, batch, err);
     if (program.isEmpty())
