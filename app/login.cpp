@@ -15,6 +15,7 @@
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPalette>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -140,7 +141,7 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
     QFont font;
     font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
                       QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                      QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
+                      QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
     font.setPixelSize(11);
     setFont(font);
 
@@ -156,9 +157,18 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
     ConfigurePanel = ui->ConfigurePanel;
     ConfigureImage = ui->ConfigureImage;
     ConfigureLabel = ui->ConfigureLabel;
-    for (QLabel *label : {ui->LabelUsername, ui->LabelPassword, ui->LabelProfile,
-                          static_cast<QLabel *>(LoginLabel), static_cast<QLabel *>(ConfigureLabel)})
-        label->adjustSize();
+    // Opaque white status panel; black captions on whatever lies behind them.
+    QPalette white = MessagePanel->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    MessagePanel->setPalette(white);
+    for (QLabel *label : {ui->LabelUsername, ui->LabelPassword, ui->LabelProfile, MessagesLabel,
+                          static_cast<QLabel *>(LoginLabel), static_cast<QLabel *>(ConfigureLabel)}) {
+        QPalette black = label->palette();
+        black.setColor(QPalette::WindowText, Qt::black);
+        label->setPalette(black);
+        if (label != MessagesLabel)
+            label->adjustSize();
+    }
 
     // Keyboard preview: the window sees keys before the focused box.
     for (QWidget *box : {static_cast<QWidget *>(UsernameEdit), static_cast<QWidget *>(PasswordEdit),
