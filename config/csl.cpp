@@ -161,6 +161,7 @@ TFormConfigure::TFormConfigure(QWidget *parent)
         FindFileFound(Sender, Folder, FileInfo);
     };
 
+    DeleteProfileFile = platform::DeleteFile;
     OnException = [this] {
         QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
                         CurrentExceptionMessage(), QMessageBox::Ok, this);
@@ -464,7 +465,7 @@ void TFormConfigure::ButtonRemoveClick()
     ResetProfileEditor();
 
     const QString path = GetProfileFolder() + file;
-    if (platform::FileExists(path) && !platform::DeleteFile(path)) {
+    if (platform::FileExists(path) && !DeleteProfileFile(path)) {
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"),
                         QStringLiteral("Failed to delete configuration file."), QMessageBox::Ok, this);
         box.exec();

@@ -75,6 +75,8 @@ public:
     // Shows an error that escaped a handler; called inside the catch block. The
     // program puts its standard error box here.
     std::function<void()> OnException;
+    // Deletes a profile file; a test puts a failing one here.
+    std::function<bool(const QString &)> DeleteProfileFile;
 
     // Index of the chosen logon-script item: 0 batch file, 1 script page, -1 none.
     int LogonScriptItemIndex() const;
