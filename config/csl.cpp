@@ -13,6 +13,8 @@
 #include <QScreen>
 #include <QScopeGuard>
 #include <QShowEvent>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QTreeWidget>
 
 #include "components/FindFile.h"
@@ -123,6 +125,13 @@ TFormConfigure::TFormConfigure(QWidget *parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(567, 314);
+    // The classic dialog font where it exists, else a sans face of about its width.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Tahoma"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                      QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    font.setPixelSize(11);
+    setFont(font);
 
     PageControl1 = ui->PageControl1;
     TabSheet1 = ui->TabSheet1;
@@ -147,7 +156,14 @@ TFormConfigure::TFormConfigure(QWidget *parent)
     ButtonSave = ui->ButtonSave;
 
     SpinEdit->findChild<QLineEdit *>()->setMaxLength(3);
+    // A face wider than the classic one must not cut the option texts: the first box
+    // has room to its right, the second is two lines high and wraps.
+    if (CheckBoxRemoteMessage->sizeHint().width() > CheckBoxRemoteMessage->width())
+        CheckBoxRemoteMessage->resize(qMin(CheckBoxRemoteMessage->sizeHint().width(), MemoRemoteMessage->width()),
+                                      CheckBoxRemoteMessage->height());
+    CheckBoxAutoLogoff->installEventFilter(this);
     ListViewCombo->header()->setSectionsClickable(false);
+    ListViewCombo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ListViewCombo->header()->setSectionResizeMode(QHeaderView::Fixed);
     ListViewCombo->header()->resizeSection(0, 295);
     // Drops are handled here (the entry moves with its hidden marker); the viewport
@@ -535,6 +551,11 @@ void TFormConfigure::ListViewComboDragDrop(QObject *Sender, QObject *Source, int
 
 bool TFormConfigure::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == CheckBoxAutoLogoff && event->type() == QEvent::Paint
+        && CheckBoxAutoLogoff->sizeHint().width() > CheckBoxAutoLogoff->width()) {
+        PaintWrappedCheckBox(CheckBoxAutoLogoff);
+        return true;
+    }
     if (watched != ListViewCombo->viewport())
         return QDialog::eventFilter(watched, event);
     switch (event->type()) {
@@ -564,6 +585,29 @@ bool TFormConfigure::eventFilter(QObject *watched, QEvent *event)
     }
     default:
         return QDialog::eventFilter(watched, event);
+    }
+}
+
+void TFormConfigure::PaintWrappedCheckBox(QCheckBox *box)
+{
+    QStylePainter painter(box);
+    QStyleOptionButton option;
+    option.initFrom(box);
+    option.state |= box->isChecked() ? QStyle::State_On : QStyle::State_Off;
+    if (box->isDown())
+        option.state |= QStyle::State_Sunken;
+    QStyleOptionButton indicator = option;
+    indicator.rect = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+    painter.drawPrimitive(QStyle::PE_IndicatorCheckBox, indicator);
+    option.text = box->text();
+    const QRect contents = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+    painter.drawItemText(contents, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextShowMnemonic,
+                         box->palette(), box->isEnabled(), box->text(), QPalette::WindowText);
+    if (box->hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(box);
+        focus.rect = painter.boundingRect(contents, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, box->text());
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
     }
 }
 

@@ -115,6 +115,7 @@ private:
     void FormCreate();
     void SetEditorMode(bool update);
     void ShowMessage(const QString &text);
+    void PaintWrappedCheckBox(QCheckBox *box);
     void DeleteEntry(QTreeWidgetItem *item);
     QTreeWidgetItem *EntryNamed(const QString &caption) const;
     // Runs a handler from the toolkit; an escaping error goes to OnException.

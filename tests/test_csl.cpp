@@ -225,7 +225,6 @@ TEST_F(ConfigWindow, LayoutFollowsTheWindowDescription)
         {"ButtonAdd", "QPushButton", {3, 164, 100, 25}},
         {"ButtonRemove", "QPushButton", {109, 164, 100, 25}},
         {"GroupBox2", "QGroupBox", {0, 0, 542, 215}},
-        {"CheckBoxRemoteMessage", "QCheckBox", {16, 24, 349, 17}},
         {"MemoRemoteMessage", "QPlainTextEdit", {16, 47, 513, 58}},
         {"CheckBoxAutoLogoff", "QCheckBox", {16, 102, 242, 37}},
         {"SpinEdit", "TSpinEdit", {258, 111, 43, 22}},
@@ -239,6 +238,12 @@ TEST_F(ConfigWindow, LayoutFollowsTheWindowDescription)
         EXPECT_TRUE(w->inherits(c.cls)) << c.name;
         EXPECT_EQ(w->geometry(), c.rect) << c.name;
     }
+    // Widened only as far as a wider face than the classic one needs.
+    const QRect remote = form->CheckBoxRemoteMessage->geometry();
+    EXPECT_EQ(remote.topLeft(), QPoint(16, 24));
+    EXPECT_EQ(remote.height(), 17);
+    EXPECT_GE(remote.width(), 349);
+    EXPECT_LE(remote.right(), form->MemoRemoteMessage->geometry().right());
     EXPECT_EQ(form->Label2->pos(), QPoint(307, 113));
     EXPECT_EQ(form->Label2->text(), QStringLiteral("minutes."));
     EXPECT_NE(form->findChild<QObject *>(QStringLiteral("FindFile")), nullptr);
