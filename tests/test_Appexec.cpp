@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -146,8 +147,8 @@ TEST_F(AppExecTest, CapturesOutputThroughAGeneratedBatchFile)
     app.setExeName("echo");
     app.setExeParams({"late"});
     app.Execute();
-    EXPECT_TRUE(fixtures::ZombieChildrenAfter(3000).isEmpty());
     const QString out = path + QFileInfo(QCoreApplication::applicationFilePath()).baseName() + ".out";
+    ASSERT_TRUE(fixtures::FileFilled(out, 3000));
     EXPECT_EQ(fixtures::ReadFile(out), "late\n");
 }
 
@@ -249,6 +250,23 @@ TEST_F(AppExecTest, WaitKeepsTheWindowAliveAndShowsTheWaitCursor)
     EXPECT_EQ(app.ErrNo(), 0u);
 }
 
+TEST_F(AppExecTest, AHandlerMayRunTheSameLauncherDuringItsWait)
+{
+    TAppExec app;
+    quint32 inner = 0, innerHandle = 0;
+    QTimer::singleShot(100, [&] {
+        app.setExeParams({"-c", "\"exit 4\""});
+        app.Execute();
+        inner = app.ErrNo();
+        innerHandle = app.phandle;
+    });
+    EXPECT_EQ(Run(app, "sh", {"-c", "\"sleep 0.4; exit 3\""}), "");
+    EXPECT_EQ(inner, 4u);
+    EXPECT_EQ(app.ErrNo(), 3u) << "the outer wait still gets its own exit code";
+    EXPECT_EQ(app.phandle, innerHandle);
+    EXPECT_EQ(platform::GetExitCodeProcess(app.phandle), 4u);
+}
+
 TEST_F(AppExecTest, HandlesAreReleasedAndNoZombiesRemain)
 {
     TAppExec app;
@@ -269,6 +287,7 @@ TEST_F(AppExecTest, HandlesAreReleasedAndNoZombiesRemain)
         app.Execute();
         EXPECT_EQ(app.ErrNo(), 32u);
     }
+    QThread::msleep(400); // the runs end unwatched
     EXPECT_TRUE(fixtures::ZombieChildrenAfter(3000).isEmpty());
 }
 
