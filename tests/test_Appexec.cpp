@@ -50,29 +50,18 @@ QStringList Files(const QString &folder)
 
 } // namespace
 
-TEST_F(AppExecTest, StartsWithItsDefaultsAndClearsOnlyWhatItShould)
+TEST_F(AppExecTest, ClearResetsTheRunButKeepsTheSettings)
 {
     TAppExec app;
-    EXPECT_TRUE(app.ChangeDir());
-    EXPECT_EQ(app.ErrNo(), 32u);
-    EXPECT_EQ(app.WaitCursor(), -19);
-    EXPECT_EQ(app.PriorityClass(), pcNormal);
-    EXPECT_EQ(app.WindowState(), wsNormal);
-    EXPECT_EQ(app.LangType(), ltEnglish);
-    EXPECT_FALSE(app.Wait() || app.Hide() || app.RedirectOutput());
-
-    app.setExeName("x");
-    app.setExePath("/tmp");
-    app.setExeParams({"a"});
-    app.Output() << "line";
-    app.setWait(true);
     app.setHide(true);
     EXPECT_EQ(Run(app, "sh", {"-c", "\"exit 5\""}), "");
     EXPECT_EQ(app.ErrNo(), 5u);
+    app.Output() << "line";
     app.Clear();
     EXPECT_EQ(app.ErrNo(), 32u);
-    EXPECT_TRUE(app.ExeName().isEmpty() && app.ExePath().isEmpty() && app.ExeParams().isEmpty());
-    EXPECT_TRUE(app.Wait() && app.Hide());
+    EXPECT_TRUE(app.ExeName().isEmpty() && app.ExePath().isEmpty() && app.ExeParams().isEmpty() &&
+                app.Output().isEmpty());
+    EXPECT_TRUE(app.Wait() && app.Hide() && app.ChangeDir());
 }
 
 TEST_F(AppExecTest, NormalisesExePath)
