@@ -131,12 +131,24 @@ TEST_F(AppExecTest, CapturesOutputThroughAGeneratedBatchFile)
     EXPECT_EQ(Run(app, "true"), "");
     EXPECT_TRUE(app.Output().isEmpty());
 
+    // Without the folder change the files are still found in ExePath.
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(QDir::setCurrent(elsewhere.path()));
+    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
+    ASSERT_TRUE(fixtures::WriteFile(elsewhere.filePath(self + ".bat"), "echo impostor\n"));
+    app.setChangeDir(false);
+    EXPECT_EQ(Run(app, "echo", {"kept"}), "");
+    EXPECT_EQ(app.Output(), QStringList({"kept"}));
+    EXPECT_TRUE(Files(path).isEmpty());
+    EXPECT_EQ(Files(elsewhere.path()).size(), 1);
+    app.setChangeDir(true);
+
     // Not waited for: the program must still find its batch file, so nothing is removed.
     app.setWait(false);
     app.setExeName("echo");
     app.setExeParams({"late"});
     app.Execute();
-    const QString out = path + QFileInfo(QCoreApplication::applicationFilePath()).baseName() + ".out";
+    const QString out = path + self + ".out";
     ASSERT_TRUE(fixtures::FileFilled(out, 3000));
     EXPECT_EQ(fixtures::ReadFile(out), "late\n");
 }
