@@ -10,9 +10,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
-
 namespace {
 
 QByteArray readBytes(const QString &path)
@@ -211,27 +208,6 @@ TEST_F(IniFile, UnwritableDataFolderRaisesTheWriteError)
     QDir().mkpath(profilePath("Folder.ini"));
     EXPECT_EQ(writeError([] { ReadProfile("Folder.ini"); }),
               "Unable to write to " + profilePath("Folder.ini"));
-}
-
-TEST_F(IniFile, WriteCutShortKeepsTheFileWhole)
-{
-    WriteProfile("Whole.ini");
-    const QByteArray before = readBytes(profilePath("Whole.ini"));
-
-    // The file size limit fails the long value part-way, as a full disk would.
-    ProfileSettings.ProfileRemoteMessage = QString(8000, u'm');
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const QString error = writeError([] { WriteProfile("Whole.ini"); });
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-
-    EXPECT_EQ(error, "Unable to write to " + profilePath("Whole.ini"));
-    EXPECT_EQ(readBytes(profilePath("Whole.ini")), before);
 }
 
 } // namespace
