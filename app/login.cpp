@@ -106,6 +106,11 @@ const QString TTavroNetLoginForm::BannerFooter =
     TTavroNetLoginForm::LFCR + QStringLiteral("Network logon for Tavro-Net") + TTavroNetLoginForm::LFCR +
     QStringLiteral("Type your name and password");
 
+bool DesktopHasSystemTray()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 QString PrepareLogonPassword(const QString &password)
 {
     QString prepared = password;
@@ -235,6 +240,10 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
         adpInstanceControl->setObjectName(QStringLiteral("adpInstanceControl"));
         adpInstanceControl->setEnabled(true);
         adpInstanceControl->setMaxInstances(1);
+        // The application was minimised to the tray by its minimise box: a second
+        // copy's request brings it back as a restore would.
+        connect(adpInstanceControl, &TadpInstanceControl::BroughtForward, this,
+                [this] { Guarded([this] { RestoreApplicationIfMinimized(); }); });
         adpInstanceControl->Loaded();
     }
 
@@ -484,13 +493,23 @@ void TTavroNetLoginForm::DisconnectAllShares()
     service.DisconnectAllShares();
 }
 
-void TTavroNetLoginForm::MinimizeToSystemTray()
+void TTavroNetLoginForm::HideToTray()
 {
-    hide();
     FChangingState = true;
-    setWindowState(windowState() | Qt::WindowMinimized);
+    if (FFacts.SystemTrayAvailable()) {
+        hide();
+        setWindowState(windowState() | Qt::WindowMinimized);
+    } else {
+        // Hidden with no icon to click, the window could never come back.
+        showMinimized();
+    }
     FChangingState = false;
     TrayIcon->show();
+}
+
+void TTavroNetLoginForm::MinimizeToSystemTray()
+{
+    HideToTray();
     TrayIcon->setToolTip((ProfileSettings.ProfileServer + QStringLiteral(": Logged in as ") + LoggedOnUser)
                              .left(TrayTipLimit));
 }
@@ -659,11 +678,7 @@ void TTavroNetLoginForm::RestoreApplicationIfMinimized()
 void TTavroNetLoginForm::ApplicationEventsMinimize()
 {
     FAppMinimized = true;
-    hide();
-    FChangingState = true;
-    setWindowState(windowState() | Qt::WindowMinimized);
-    FChangingState = false;
-    TrayIcon->show();
+    HideToTray();
 }
 
 void TTavroNetLoginForm::ApplicationEventsRestore()

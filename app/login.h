@@ -30,6 +30,8 @@ namespace Ui {
 class TTavroNetLoginForm;
 }
 
+bool DesktopHasSystemTray();
+
 // What the window asks the machine about itself. Each is one seam, so tests can
 // supply facts this machine cannot produce (an old system, a remote session, ...).
 struct TLoginSystemFacts {
@@ -38,6 +40,8 @@ struct TLoginSystemFacts {
     std::function<bool()> RemoteSession = IsRemoteSession;
     std::function<quint32()> IdleMilliseconds = GetIdleMilliseconds;
     std::function<void(QStringList &)> NetworkAdaptersReport = GetNetworkAdaptersReport;
+    // Without a notification area the window is minimised instead of hidden, so it can come back.
+    std::function<bool()> SystemTrayAvailable = DesktopHasSystemTray;
     // The single-instance guard; tests running side by side switch it off.
     bool InstanceControl = true;
 };
@@ -141,6 +145,7 @@ private:
     void RestoreApplicationIfMinimized();
     void BringToFront();
     void FocusUsername();
+    void HideToTray();
     void EnableBoxes();
     bool FetchLogoffScript(const QString &remote, const QString &local);
     void RunLogoffScript(const QString &commandLine, bool messageFirst);

@@ -37,7 +37,7 @@ int main(int argc, char **argv)
     form->FormConfigure = configure.get();
 
     // A surplus copy has been asked to end: it never shows its window.
-    if (!platform::Terminated())
+    if (platform::ShowMainForm() && !platform::Terminated())
         form->show();
     const int result = QApplication::exec();
 

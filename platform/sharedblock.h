@@ -9,6 +9,7 @@ namespace platform {
 // A small named block of shared memory that every copy of a program sees, with a lock
 // that serialises each copy's look at it. The block starts afresh whenever no live copy
 // holds it, so a copy that died without letting go never leaves stale content behind.
+// A name may hold any characters; each backend maps it to a valid object name of its own.
 class SharedBlock {
 public:
     struct View {

@@ -11,9 +11,9 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <thread>
 #include <memory>
 #include <ostream>
+#include <thread>
 #include <unistd.h>
 
 // Readable QString values in assertion messages.
@@ -32,7 +32,10 @@ QString Root()
     return QDir::tempPath() + QStringLiteral("/tavro-guard-tests");
 }
 
-QString CopyFolderName() { return QStringLiteral("guardcopy"); }
+QString ProgramName()
+{
+    return QStringLiteral("guardcopy");
+}
 
 void RemoveDeadRuns()
 {
@@ -45,7 +48,7 @@ void RemoveDeadRuns()
         for (const QString &test : runDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
             for (const QString &copy : QDir(runDir.filePath(test)).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
                 platform::SharedBlock::Remove(TadpInstanceControl::MappingNameFor(
-                    runDir.filePath(test + QLatin1Char('/') + copy + QLatin1Char('/') + CopyFolderName())));
+                    runDir.filePath(test + QLatin1Char('/') + copy + QLatin1Char('/') + ProgramName())));
         runDir.removeRecursively();
     }
 }
@@ -161,7 +164,7 @@ protected:
     // The helper program installed in its own folder: each folder is another program path.
     QString Program(const QString &folder = QStringLiteral("a"))
     {
-        const QString path = m_dir + QLatin1Char('/') + folder + QLatin1Char('/') + CopyFolderName();
+        const QString path = m_dir + QLatin1Char('/') + folder + QLatin1Char('/') + ProgramName();
         if (!m_programs.contains(path)) {
             QDir().mkpath(m_dir + QLatin1Char('/') + folder);
             EXPECT_TRUE(QFile::copy(QStringLiteral(TAVRO_TEST_HELPERS_DIR "/guardcopy"), path));

@@ -4,6 +4,8 @@
 #include <QDate>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,13 +17,21 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <limits>
+#include <ostream>
 
 #include "app/login.h"
 #include "app/panellabel.h"
 #include "config/inifile.h"
 #include "platform/errors.h"
 #include "tests/fixtures/ModalBoxes.h"
+#include "tests/fixtures/SambaServer.h"
 #include "tests/fixtures/TempEnv.h"
+
+// Readable failure output for texts.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -33,6 +43,7 @@ struct FakeMachine {
     int major = 10;
     quint32 idle = 0;
     QStringList report;
+    bool tray = true;
 };
 
 TLoginSystemFacts FactsOf(FakeMachine &m)
@@ -47,9 +58,12 @@ TLoginSystemFacts FactsOf(FakeMachine &m)
     f.RemoteSession = [&m] { return m.remote; };
     f.IdleMilliseconds = [&m] { return m.idle; };
     f.NetworkAdaptersReport = [&m](QStringList &lines) { lines = m.report; };
+    f.SystemTrayAvailable = [&m] { return m.tray; };
     f.InstanceControl = false;
     return f;
 }
+
+void LookLoggedOn(TTavroNetLoginForm &form, const QString &user);
 
 class LoginWindow : public ::testing::Test {
 protected:
@@ -487,6 +501,19 @@ TEST_F(LoginWindow, MinimiseGoesToTheTrayAndTheIconBringsItBack)
     EXPECT_FALSE(form->isVisible());
 }
 
+TEST_F(LoginWindow, WithoutANotificationAreaTheWindowIsMinimisedNotHidden)
+{
+    machine.tray = false;
+    auto form = shownForm();
+    LookLoggedOn(*form, QStringLiteral("jdoe"));
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->isMinimized());
+    // Restored from the task bar it comes back as from the icon.
+    form->setWindowState(Qt::WindowNoState);
+    QTRY_VERIFY_WITH_TIMEOUT(!form->TrayIcon->isVisible(), 2000);
+    EXPECT_TRUE(form->isVisible());
+}
+
 TEST_F(LoginWindow, ExitDropsTheSessionAndEndsTheProgram)
 {
     auto form = shownForm();
@@ -672,6 +699,276 @@ TEST_F(LoginWindow, RestoreWhileLoggedOnShowsWhoIsConnected)
         << text.toStdString();
     EXPECT_TRUE(text.endsWith(QStringLiteral(" on ") + date));
     EXPECT_FALSE(form->MessageTimer->isActive());
+}
+
+// --- against a real file server ----------------------------------------------
+
+// The scripts write what they see of the user name variable into files the test reads.
+class LoginSession : public LoginWindow {
+protected:
+    void startServer(const QString &password = QLatin1String(SambaServer::DefaultPassword))
+    {
+        QString error;
+        ASSERT_TRUE(samba.start(&error, QLatin1String(SambaServer::DefaultUser), password)) << error.toStdString();
+        out = home.path() + QStringLiteral("/out/");
+        QDir().mkpath(out);
+    }
+
+    // A script that appends the variable's value to a file, after an optional pause.
+    QByteArray recorder(const QString &file, int pauseMs = 0) const
+    {
+        QString body;
+        if (pauseMs)
+            body += QStringLiteral("sleep %1\n").arg(pauseMs / 1000.0);
+        body += QStringLiteral("printf '%s\\n' \"${TAVROLOGIN_USERNAME-unset}\" >> '%1'\n").arg(out + file);
+        return body.toUtf8();
+    }
+
+    void useProfile(const QStringList &extra = {}, const QString &script = QStringLiteral("LOGON.BAT"))
+    {
+        writeAppSettings(QStringLiteral("Demo.ini"));
+        writeProfile(QStringLiteral("Demo.ini"), QStringList{QStringLiteral("Server=") + samba.server(),
+                                                             QStringLiteral("Logon Script=") + script,
+                                                             QStringLiteral("Net Logon Share=NETLOGON_V2")} +
+                                                     extra);
+    }
+
+    QStringList lines(const QString &file) const
+    {
+        QFile f(out + file);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    void typeAndLogin(TTavroNetLoginForm &form, const QString &user, const QString &password)
+    {
+        form.UsernameEdit->setText(user);
+        form.PasswordEdit->setText(password);
+        QTest::mouseClick(form.LoginLabel, Qt::LeftButton);
+    }
+
+    QString localTemp() const { return home.dataHome() + QStringLiteral("/Temp/"); }
+
+    SambaServer samba;
+    QString out;
+    ScopedEnv env{"TAVROLOGIN_USERNAME", QByteArray()};
+};
+
+TEST_F(LoginSession, LoginAndManualLogoffRunTheScriptsWithTheUserName)
+{
+    startServer();
+    useProfile();
+    ASSERT_TRUE(samba.putFile(QStringLiteral("NETLOGON_V2"), QStringLiteral("LOGON.BAT"), recorder(QStringLiteral("logon.txt"))));
+    ASSERT_TRUE(samba.putFile(QStringLiteral("NETLOGON_V2"), QStringLiteral("LOGOFF.BAT"), recorder(QStringLiteral("logoff.txt"))));
+    ASSERT_TRUE(samba.putFile(QStringLiteral("NETLOGON_V2"), QStringLiteral("LOGOFF.VBS"), "' no host for this here\n"));
+    qunsetenv("TAVROLOGIN_USERNAME");
+    // A stale local copy from an earlier log-off is replaced.
+    QDir().mkpath(localTemp());
+    QFile stale(localTemp() + QStringLiteral("LOGOFF.BAT"));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write("echo stale\n");
+    stale.close();
+
+    auto form = shownForm();
+    typeAndLogin(*form, QStringLiteral("tavrotest@corp"), QLatin1String(SambaServer::DefaultPassword));
+
+    EXPECT_EQ(lines(QStringLiteral("logon.txt")), QStringList{QStringLiteral("tavrotest")});
+    EXPECT_TRUE(form->LoggedOn);
+    EXPECT_EQ(form->LoggedOnUser, QStringLiteral("tavrotest"));
+    EXPECT_EQ(qgetenv("TAVROLOGIN_USERNAME"), QByteArray("tavrotest"));
+    EXPECT_FALSE(form->UsernameEdit->isEnabled());
+    EXPECT_FALSE(form->PasswordEdit->isEnabled());
+    EXPECT_FALSE(form->Profiles->isEnabled());
+    EXPECT_EQ(form->UsernameEdit->text(), QStringLiteral("tavrotest@corp"));
+    EXPECT_TRUE(form->LoginPanel->isEnabled());
+    EXPECT_FALSE(form->ConfigurePanel->isEnabled());
+    EXPECT_EQ(form->LoginLabel->text(), QStringLiteral("&Log Off"));
+    EXPECT_TRUE(form->SystemIdleTimer->isActive());
+    EXPECT_FALSE(form->MessageTimer->isActive());
+    EXPECT_EQ(form->MessagesLabel->text(), LFCR + QStringLiteral("Please wait, logging in..."));
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(form->TrayIcon->isVisible());
+    EXPECT_EQ(form->TrayIcon->toolTip(), samba.server() + QStringLiteral(": Logged in as tavrotest"));
+
+    // "Log Off" from the tray menu.
+    form->LogOffMenu->trigger();
+    EXPECT_EQ(lines(QStringLiteral("logoff.txt")), QStringList{QStringLiteral("tavrotest")});
+    QFile local(localTemp() + QStringLiteral("LOGOFF.BAT"));
+    ASSERT_TRUE(local.open(QIODevice::ReadOnly));
+    EXPECT_EQ(local.readAll(), recorder(QStringLiteral("logoff.txt")));
+    EXPECT_TRUE(QFile::exists(localTemp() + QStringLiteral("LOGOFF.VBS")));
+    EXPECT_FALSE(qEnvironmentVariableIsSet("TAVROLOGIN_USERNAME"));
+    EXPECT_FALSE(form->LoggedOn);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(form->TrayIcon->isVisible());
+    for (QWidget *w : {static_cast<QWidget *>(form->UsernameEdit), static_cast<QWidget *>(form->PasswordEdit),
+                       static_cast<QWidget *>(form->Profiles), static_cast<QWidget *>(form->LoginPanel),
+                       static_cast<QWidget *>(form->ConfigurePanel)})
+        EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_TRUE(form->UsernameEdit->text().isEmpty());
+    EXPECT_TRUE(form->PasswordEdit->text().isEmpty());
+    EXPECT_EQ(form->LoginLabel->text(), QStringLiteral("&Login"));
+    EXPECT_EQ(form->MessagesLabel->text(), form->Banner());
+    EXPECT_TRUE(form->SystemIdleTimer->isActive()); // ticks on without effect
+
+    // The tooltip keeps the last login's text.
+    form->ApplicationEventsMinimize();
+    EXPECT_EQ(form->TrayIcon->toolTip(), samba.server() + QStringLiteral(": Logged in as tavrotest"));
+}
+
+TEST_F(LoginSession, SecondEnterOrLogOffClickWhileAScriptRunsIsIgnored)
+{
+    startServer();
+    useProfile();
+    ASSERT_TRUE(samba.putFile(QStringLiteral("NETLOGON_V2"), QStringLiteral("LOGON.BAT"), recorder(QStringLiteral("logon.txt"), 700)));
+    ASSERT_TRUE(samba.putFile(QStringLiteral("NETLOGON_V2"), QStringLiteral("LOGOFF.BAT"), recorder(QStringLiteral("logoff.txt"), 700)));
+    auto form = shownForm();
+    form->UsernameEdit->setText(QStringLiteral("tavrotest"));
+    form->PasswordEdit->setText(QLatin1String(SambaServer::DefaultPassword));
+
+    int pokes = 0;
+    QTimer poke;
+    poke.setInterval(100);
+    QObject::connect(&poke, &QTimer::timeout, [&] {
+        ++pokes;
+        if (form->LoginRunning())
+            QTest::keyClick(form->PasswordEdit, Qt::Key_Return);
+        if (form->LogoffRunning()) {
+            QTest::mouseClick(form->LoginLabel, Qt::LeftButton);
+            form->LogOffMenu->trigger();
+        }
+    });
+    poke.start();
+    QTest::keyClick(form->PasswordEdit, Qt::Key_Return);
+    const int duringLogin = pokes;
+    EXPECT_GE(duringLogin, 2);
+    EXPECT_TRUE(form->LoggedOn);
+    EXPECT_EQ(lines(QStringLiteral("logon.txt")).size(), 1);
+
+    form->LoginButtonClick();
+    EXPECT_GE(pokes - duringLogin, 2);
+    poke.stop();
+    EXPECT_EQ(lines(QStringLiteral("logoff.txt")), QStringList{QStringLiteral("tavrotest")});
+    EXPECT_EQ(lines(QStringLiteral("logon.txt")).size(), 1);
+    EXPECT_FALSE(form->LoggedOn);
+    EXPECT_EQ(form->LoginLabel->text(), QStringLiteral("&Login"));
+}
+
+TEST_F(LoginSession, PasswordsReachTheServerWithDollarsEscaped)
+{
+    // The account's real password holds the escaped form.
+    startServer(QStringLiteral("pa\\$\\$word"));
+    useProfile({}, QStringLiteral("NOPE.BAT"));
+    const struct {
+        const char *typed;
+        bool connects;
+    } rows[] = {{"pa$$word", true}, {"pa\\$\\$word", false}, {"wrong", false}};
+    auto form = shownForm();
+    for (const auto &row : rows) {
+        qunsetenv("TAVROLOGIN_USERNAME");
+        typeAndLogin(*form, QStringLiteral("tavrotest"), QString::fromUtf8(row.typed));
+        EXPECT_FALSE(form->LoggedOn);
+        // Connected, the missing script is the failure; the variable is set by then and stays.
+        const QString share = samba.unc(QStringLiteral("NETLOGON_V2"));
+        EXPECT_EQ(form->MessagesLabel->text(),
+                  LFCR + (row.connects ? QStringLiteral("Logon script does not exist on the network share: ") + share +
+                                             QStringLiteral("\\NOPE.BAT")
+                                       : QStringLiteral("Failed to connect to network share: ") + share))
+            << row.typed;
+        EXPECT_EQ(qEnvironmentVariableIsSet("TAVROLOGIN_USERNAME"), row.connects) << row.typed;
+        EXPECT_TRUE(form->LoginPanel->isEnabled());
+        EXPECT_TRUE(form->ConfigurePanel->isEnabled());
+        EXPECT_TRUE(form->PasswordEdit->isEnabled());
+        EXPECT_EQ(form->PasswordEdit->text(), QString::fromUtf8(row.typed));
+    }
+}
+
+TEST_F(LoginSession, SecondaryServerThenIdleLogoffThenExit)
+{
+    startServer();
+    ASSERT_TRUE(samba.putFile(QStringLiteral("NETLOGON_V2"), QStringLiteral("LOGON.BAT"), recorder(QStringLiteral("logon.txt"))));
+    ASSERT_TRUE(samba.putFile(QStringLiteral("NETLOGON_V2"), QStringLiteral("LOGOFF.BAT"), recorder(QStringLiteral("logoff.txt"))));
+    const struct {
+        QString remote;
+        QString status;
+    } rows[] = {
+        {samba.server(), QStringLiteral("Successfully authenticated.")},
+        {samba.server() + QLatin1Char('\\'), QStringLiteral("Successfully authenticated.")},
+        {QStringLiteral("127.0.0.1:1"), QStringLiteral("Failed to authenticate to 127.0.0.1:1")},
+    };
+    for (const auto &row : rows) {
+        SetProfileDefaults();
+        SetAppDefaults();
+        useProfile({QStringLiteral("Remote Server=") + row.remote, QStringLiteral("Auto Logoff Time=1")});
+        auto form = shownForm();
+        typeAndLogin(*form, QStringLiteral("tavrotest"), QLatin1String(SambaServer::DefaultPassword));
+        EXPECT_TRUE(form->LoggedOn) << row.remote.toStdString();
+        EXPECT_EQ(form->MessagesLabel->text(), LFCR + row.status);
+        EXPECT_FALSE(form->isVisible());
+
+        // Idle past the period: no logoff script, the variable stays.
+        machine.idle = 60001;
+        form->SystemIdleTimerTimer();
+        machine.idle = 0;
+        EXPECT_FALSE(form->LoggedOn);
+        EXPECT_TRUE(lines(QStringLiteral("logoff.txt")).isEmpty());
+        EXPECT_EQ(qgetenv("TAVROLOGIN_USERNAME"), QByteArray("tavrotest"));
+        EXPECT_FALSE(form->isVisible());
+
+        // Log on again and leave by Exit: no logoff script either.
+        form->TrayIconClick();
+        typeAndLogin(*form, QStringLiteral("tavrotest"), QLatin1String(SambaServer::DefaultPassword));
+        ASSERT_TRUE(form->LoggedOn);
+        form->ExitMenu->trigger();
+        EXPECT_EQ(closed, 1);
+        closed = 0;
+        EXPECT_FALSE(form->LoggedOn);
+        EXPECT_TRUE(lines(QStringLiteral("logoff.txt")).isEmpty());
+        EXPECT_EQ(qgetenv("TAVROLOGIN_USERNAME"), QByteArray("tavrotest"));
+        EXPECT_EQ(form->LoginLabel->text(), QStringLiteral("&Log Off"));
+    }
+    EXPECT_EQ(lines(QStringLiteral("logon.txt")).size(), 6);
+}
+
+// --- the program ------------------------------------------------------------
+
+TEST(LoginProgram, SecondCopyEndsAtOnceAndTheFirstRunsOn)
+{
+    TempHome home;
+    ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
+    const QString program = QStringLiteral(TAVRO_BINARY_DIR "/app/tavrologin");
+    ASSERT_TRUE(QFile::exists(program));
+    QProcess first;
+    first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    first.start(program, {});
+    ASSERT_TRUE(first.waitForStarted(5000));
+    // The settings file is written once the guard has counted the first copy.
+    const QString ini = home.commonAppData() + QStringLiteral("/Tavro Login 2/tavrologin.ini");
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(ini), 10000);
+    QTest::qWait(200);
+
+    QProcess second;
+    second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    clock.start();
+    second.start(program, {});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    first.kill();
+    first.waitForFinished(5000);
+
+    // With the first copy gone a new start runs as the first again.
+    QProcess again;
+    again.start(program, {});
+    ASSERT_TRUE(again.waitForStarted(5000));
+    EXPECT_FALSE(again.waitForFinished(1500));
+    EXPECT_EQ(again.state(), QProcess::Running);
+    again.kill();
+    again.waitForFinished(5000);
 }
 
 } // namespace
