@@ -71,16 +71,6 @@ void FocusIfShowing(QWidget *widget)
 
 } // namespace
 
-bool HasConfigSwitch(const QStringList &arguments)
-{
-    for (const QString &arg : arguments) {
-        if (arg.size() == 7 && (arg.at(0) == u'/' || arg.at(0) == u'-')
-            && arg.mid(1).compare(QLatin1String("config"), Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
 QString ProfileNameProblem(const QString &name)
 {
     const QString intro = QStringLiteral("The profile name \"%1\" cannot be used: ").arg(name);

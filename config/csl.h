@@ -25,10 +25,6 @@ namespace Ui {
 class TFormConfigure;
 }
 
-// True when the arguments (those after the program name) hold "/config" or "-config",
-// letter case ignored.
-bool HasConfigSwitch(const QStringList &arguments);
-
 // Why a profile name cannot become a file name in the profile folder; empty when it can.
 QString ProfileNameProblem(const QString &name);
 

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -16,6 +17,8 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include "app/configlink.h"
+#include "app/login.h"
 #include "config/csl.h"
 #include "config/inifile.h"
 #include "config/spinedit.h"
@@ -165,26 +168,6 @@ protected:
 };
 
 } // namespace
-
-TEST(ConfigSwitch, SlashOrDashFollowedByExactlyConfig)
-{
-    const struct {
-        QStringList args;
-        bool wanted;
-    } rows[] = {
-        {{QStringLiteral("/config")}, true},
-        {{QStringLiteral("-CONFIG")}, true},
-        {{QStringLiteral("/Config")}, true},
-        {{QStringLiteral("x"), QStringLiteral("-cOnFiG")}, true},
-        {{QStringLiteral("/configure")}, false},
-        {{QStringLiteral("config")}, false},
-        {{QStringLiteral("--config")}, false},
-        {{QStringLiteral("/conf")}, false},
-        {{}, false},
-    };
-    for (const auto &row : rows)
-        EXPECT_EQ(HasConfigSwitch(row.args), row.wanted) << row.args.join(u' ').toStdString();
-}
 
 TEST(ProfileNames, NamesThatCannotBeFilesInTheProfileFolderAreRefused)
 {
@@ -796,4 +779,102 @@ TEST_F(ConfigWindow, ClosingStoresTheSettingsAndReturnsToTheStartUpProfile)
     form->OnClose = [&] { ++closes; };
     form->reject();
     EXPECT_EQ(closes, 1);
+}
+
+TEST_F(ConfigWindow, ClosingRefreshesTheLoginWindow)
+{
+    threeProfiles();
+    TLoginSystemFacts facts;
+    facts.Administrator = [] { return true; };
+    facts.RemoteSession = [] { return false; };
+    facts.OSVersionInfo = [] {
+        TOSVersionInfo info;
+        info.OSMajorNumber = 10;
+        return info;
+    };
+    facts.InstanceControl = false;
+    TTavroNetLoginForm login(facts);
+    TFormConfigure configure(&login);
+    ConnectConfigureWindow(login, configure);
+    login.show();
+    ASSERT_EQ(login.Profiles->count(), 3);
+
+    // Inside the modal window: a new profile, another one selected, then closed.
+    ModalBoxCloser closer;
+    closer.onBox = [&](QWidget *box) {
+        if (box != &configure)
+            return;
+        configure.ResetProfileEditor();
+        configure.ProfileText->setText(QStringLiteral("Branch"));
+        configure.ServerText->setText(QStringLiteral("BRANCHSRV"));
+        configure.ButtonAddClick();
+        clickEntry(configure, QStringLiteral("Lab"));
+        configure.ConfigProfiles->setCurrentIndex(configure.ConfigProfiles->findText(QStringLiteral("Home")));
+        AppSettings.AppDefaultProfile = QStringLiteral("Home.ini");
+    };
+    login.ConfigurePanelClick();
+    ASSERT_EQ(closer.count(), 1);
+    EXPECT_EQ(closer.boxes()[0].objectName, QStringLiteral("FormConfigure"));
+    EXPECT_FALSE(configure.isVisible());
+
+    QStringList listed;
+    for (int i = 0; i < login.Profiles->count(); ++i)
+        listed << login.Profiles->itemText(i);
+    listed.sort();
+    EXPECT_EQ(listed, (QStringList{QStringLiteral("Branch"), QStringLiteral("Home"), QStringLiteral("Lab"),
+                                   QStringLiteral("Office")}));
+    EXPECT_EQ(login.Profiles->currentText(), QStringLiteral("Home"));
+    EXPECT_EQ(ProfileSettings.ProfileServer, QStringLiteral("HOMESRV"));
+    EXPECT_EQ(appKey(QStringLiteral("Default Profile")), QStringLiteral("Home.ini"));
+}
+
+TEST_F(ConfigWindow, OnlyAnAdministratorReachesTheWindow)
+{
+    threeProfiles();
+    TLoginSystemFacts facts;
+    facts.Administrator = [] { return false; };
+    facts.RemoteSession = [] { return false; };
+    facts.InstanceControl = false;
+    TTavroNetLoginForm login(facts);
+    TFormConfigure configure(&login);
+    ConnectConfigureWindow(login, configure);
+    ModalBoxCloser closer;
+    login.ConfigurePanelClick();
+    QTest::qWait(30);
+    EXPECT_EQ(closer.count(), 0);
+    EXPECT_FALSE(configure.isVisible());
+    EXPECT_EQ(login.MessagesLabel->text(),
+              QStringLiteral("\n\rYou need to be an Administrator to modify the session details."));
+}
+
+TEST_F(ConfigWindow, TheConfigSwitchOpensTheWindowOnceAtTheFirstShow)
+{
+    threeProfiles();
+    const struct {
+        const char *arg;
+        bool admin;
+        int opened;
+        bool refused;
+    } rows[] = {
+        {"/config", true, 1, false},  {"-CONFIG", true, 1, false}, {"/Config", true, 1, false},
+        {"/configure", true, 0, false}, {"config", true, 0, false}, {"--config", true, 0, false},
+        {"", true, 0, false},          {"/config", false, 0, true},
+    };
+    for (const auto &row : rows) {
+        QProcess helper;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("TAVRO_TEST_ADMIN"), row.admin ? QStringLiteral("1") : QStringLiteral("0"));
+        helper.setProcessEnvironment(env);
+        QStringList args;
+        if (*row.arg)
+            args << QString::fromUtf8(row.arg);
+        helper.start(QStringLiteral(TAVRO_TEST_HELPERS_DIR "/configswitch"), args);
+        ASSERT_TRUE(helper.waitForFinished(30000)) << row.arg;
+        const QString out = QString::fromUtf8(helper.readAllStandardOutput());
+        EXPECT_TRUE(out.contains(QStringLiteral("opened %1\n").arg(row.opened))) << row.arg << " " << out.toStdString();
+        EXPECT_EQ(out.contains(QStringLiteral("You need to be an Administrator to modify the session details.")),
+                  row.refused)
+            << row.arg << " " << out.toStdString();
+    }
 }
