@@ -3,7 +3,9 @@
 #include <memory>
 
 #include "app/application.h"
+#include "app/configlink.h"
 #include "app/login.h"
+#include "config/csl.h"
 #include "config/inifile.h"
 #include "platform/messageloop.h"
 
@@ -30,11 +32,9 @@ int main(int argc, char **argv)
     }
     form->OnClose = [] { platform::Terminate(); };
 
-    // Stands in for the configuration window; created hidden like it.
-    auto configure = std::make_unique<QDialog>(form.get());
-    configure->setObjectName(QStringLiteral("FormConfigure"));
-    configure->setWindowTitle(QStringLiteral("Configuration"));
-    form->FormConfigure = configure.get();
+    // The configuration window, created hidden; it lists the profile folder now.
+    auto configure = std::make_unique<TFormConfigure>(form.get());
+    ConnectConfigureWindow(*form, *configure);
 
     // A surplus copy has been asked to end: it never shows its window.
     if (platform::ShowMainForm() && !platform::Terminated())

@@ -241,11 +241,16 @@ void TAppExec::Execute()
         const QString self = platform::ExtractFileName(platform::ExecutablePath());
         outName = ChangeFileExt(self, QStringLiteral(".out"));
         batchName = ChangeFileExt(self, QStringLiteral(".bat"));
-        command += QStringLiteral(" > ") + outName;
+        // Without the folder change the bare names would reach another folder: the
+        // output would be lost and another file of the batch's name could run.
+        const auto name = [this](const QString &file) {
+            return FChangeDir ? file : u'"' + FExePath + file + u'"';
+        };
+        command += QStringLiteral(" > ") + name(outName);
         QFile batch(FExePath + batchName);
         if (batch.open(QIODevice::WriteOnly | QIODevice::Truncate))
             batch.write(command.toUtf8() + '\n');
-        command = batchName;
+        command = name(batchName);
     }
 
     // No fixed 260-character buffer: anything the system can start is started whole,

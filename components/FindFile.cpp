@@ -294,9 +294,10 @@ private:
     // Lets finds that have waited long enough go out while the walk goes on.
     void Tick()
     {
-        if (m_threaded && m_unannounced > 0) {
+        if (m_threaded && m_unannounced > 0
+            && (m_unannounced >= kBatch || std::chrono::steady_clock::now() - m_since >= kLatency)) {
             std::lock_guard lock(ff.fHandover->Lock);
-            Announce(false);
+            Announce(true);
         }
     }
 

@@ -168,7 +168,8 @@ bool StatEntry(int dirfd, const char *name, TSearchRec &rec, mode_t &mode)
         attr |= FILE_ATTRIBUTE_ARCHIVE;
     if (S_ISDIR(mode))
         attr |= FILE_ATTRIBUTE_DIRECTORY;
-    if (!(mode & S_IWUSR))
+    // Read-only is a file's matter; a folder is only a folder, as under the default filter on Windows.
+    if (!S_ISDIR(mode) && !(mode & S_IWUSR))
         attr |= FILE_ATTRIBUTE_READONLY;
     rec.Attr = attr;
     rec.Size = S_ISREG(mode) ? size : 0;

@@ -20,8 +20,8 @@
 #include <mutex>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/mman.h>
 #include <sys/eventfd.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -55,6 +55,8 @@ constexpr ErrnoCode kErrnoCodes[] = {
     {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE}, {ELOOP, 1921},
 };
 constexpr quint32 kCustomerBit = 0x20000000;
+// The descriptor a script read from a server reaches the shell on.
+constexpr int kScriptFd = 3;
 
 bool isBlank(QChar c)
 {
@@ -318,13 +320,9 @@ int spawn(const QByteArray &path, const QList<QByteArray> &args, const QByteArra
     posix_spawnattr_init(&attr);
     if (!folder.isEmpty())
         posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
-    if (scriptFd >= 0) {
-        // The script read from a share is the child's descriptor 3.
-        posix_spawn_file_actions_adddup2(&actions, scriptFd, 3);
-        posix_spawn_file_actions_addclosefrom_np(&actions, 4);
-    } else {
-        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    }
+    if (scriptFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, scriptFd, kScriptFd);
+    posix_spawn_file_actions_addclosefrom_np(&actions, scriptFd >= 0 ? kScriptFd + 1 : 3);
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);
@@ -350,27 +348,45 @@ int spawn(const QByteArray &path, const QList<QByteArray> &args, const QByteArra
     return 0;
 }
 
-// A batch file on a share cannot be handed to the shell by path: its text is read
-// through the network provider into an anonymous file. Returns the descriptor or -1
-// with a Windows-style code.
-int scriptFromShare(const QString &unc, quint32 &code)
+// A batch file on a server share cannot be handed to the shell by path: its text is
+// read through the network provider into an anonymous file that the shell reads as
+// /dev/fd/3. Returns 0 or a Windows-style code.
+quint32 spawnServerScript(const QString &unc, const QList<QByteArray> &params, const QByteArray &folder,
+                          bool newSession, quint32 priorityClass, bool release, pid_t &pid)
 {
     QByteArray text;
     try {
-        std::unique_ptr<QIODevice> in = OpenReadStream(unc);
-        text = in->readAll();
+        text = OpenReadStream(unc)->readAll();
     } catch (const EInOutError &e) {
-        code = quint32(e.ErrorCode);
-        return -1;
+        return quint32(e.ErrorCode);
     }
-    const int fd = ::memfd_create("batch", MFD_CLOEXEC);
-    if (fd < 0 || ::write(fd, text.constData(), size_t(text.size())) != text.size() || ::lseek(fd, 0, SEEK_SET) != 0) {
-        code = ErrorCodeFromErrno(errno);
-        if (fd >= 0)
+    int fd = ::memfd_create("logon-script", MFD_CLOEXEC);
+    if (fd >= 0 && fd <= kScriptFd) {
+        // dup2 onto itself would leave close-on-exec set.
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, kScriptFd + 1);
+        ::close(fd);
+        fd = moved;
+    }
+    if (fd < 0)
+        return ErrorCodeFromErrno(errno);
+    qsizetype done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.constData() + done, size_t(text.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
             ::close(fd);
-        return -1;
+            return ErrorCodeFromErrno(err);
+        }
+        done += n;
     }
-    return fd;
+    ::lseek(fd, 0, SEEK_SET);
+    QList<QByteArray> args{"/bin/sh", "/dev/fd/3"};
+    args += params;
+    const int rc = spawn("/bin/sh", args, folder, newSession, priorityClass, release, pid, fd);
+    ::close(fd);
+    return rc == 0 ? 0 : ErrorCodeFromErrno(rc);
 }
 
 } // namespace
@@ -467,23 +483,15 @@ quint32 StartProcess(const QString &commandLine, const QString &currentFolder, i
 
     // A batch file is a shell script on these workstations.
     const bool batch = isBatchName(words.first());
-    if (IsUncPath(words.first())) {
-        if (!batch)
-            return ERROR_ACCESS_DENIED; // programs are not run from shares here
-        quint32 code = 0;
-        const int fd = scriptFromShare(words.first(), code);
-        if (fd < 0)
-            return code;
-        QList<QByteArray> args{"/bin/sh", "/dev/fd/3"};
+    pid_t pid = 0;
+    if (batch && IsUncPath(words.first())) {
+        QList<QByteArray> params;
         for (qsizetype i = 1; i < words.size(); ++i)
-            args << nativePath(words[i]);
-        pid_t pid = 0;
-        const int rc = spawn("/bin/sh", args, folder, newConsole, priorityClass, false, pid, fd);
-        ::close(fd);
-        if (rc != 0)
-            return ErrorCodeFromErrno(rc);
-        handle = pid;
-        return 0;
+            params << nativePath(words[i]);
+        const quint32 code = spawnServerScript(words.first(), params, folder, newConsole, priorityClass, false, pid);
+        if (code == 0)
+            handle = pid;
+        return code;
     }
     int err = 0;
     const QByteArray program = findProgram(words.first(), folder, batch, err);
@@ -500,7 +508,6 @@ quint32 StartProcess(const QString &commandLine, const QString &currentFolder, i
     for (qsizetype i = 1; i < words.size(); ++i)
         args << nativePath(words[i]);
 
-    pid_t pid = 0;
     const int rc = spawn(path, args, folder, newConsole, priorityClass, false, pid);
     if (rc != 0)
         return ErrorCodeFromErrno(rc);
@@ -515,6 +522,13 @@ quint32 ShellExecuteFile(const QString &file, ProcessHandle &handle)
     struct stat st;
     if (path.isEmpty())
         return ERROR_FILE_NOT_FOUND;
+    if (IsUncPath(file) && isBatchName(file)) {
+        pid_t pid = 0;
+        const quint32 code = spawnServerScript(file, {}, {}, true, NORMAL_PRIORITY_CLASS, false, pid);
+        if (code == 0)
+            handle = pid;
+        return code;
+    }
     if (::stat(path.constData(), &st) != 0)
         return ErrorCodeFromErrno(errno);
 

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -49,29 +50,18 @@ QStringList Files(const QString &folder)
 
 } // namespace
 
-TEST_F(AppExecTest, StartsWithItsDefaultsAndClearsOnlyWhatItShould)
+TEST_F(AppExecTest, ClearResetsTheRunButKeepsTheSettings)
 {
     TAppExec app;
-    EXPECT_TRUE(app.ChangeDir());
-    EXPECT_EQ(app.ErrNo(), 32u);
-    EXPECT_EQ(app.WaitCursor(), -19);
-    EXPECT_EQ(app.PriorityClass(), pcNormal);
-    EXPECT_EQ(app.WindowState(), wsNormal);
-    EXPECT_EQ(app.LangType(), ltEnglish);
-    EXPECT_FALSE(app.Wait() || app.Hide() || app.RedirectOutput());
-
-    app.setExeName("x");
-    app.setExePath("/tmp");
-    app.setExeParams({"a"});
-    app.Output() << "line";
-    app.setWait(true);
     app.setHide(true);
     EXPECT_EQ(Run(app, "sh", {"-c", "\"exit 5\""}), "");
     EXPECT_EQ(app.ErrNo(), 5u);
+    app.Output() << "line";
     app.Clear();
     EXPECT_EQ(app.ErrNo(), 32u);
-    EXPECT_TRUE(app.ExeName().isEmpty() && app.ExePath().isEmpty() && app.ExeParams().isEmpty());
-    EXPECT_TRUE(app.Wait() && app.Hide());
+    EXPECT_TRUE(app.ExeName().isEmpty() && app.ExePath().isEmpty() && app.ExeParams().isEmpty() &&
+                app.Output().isEmpty());
+    EXPECT_TRUE(app.Wait() && app.Hide() && app.ChangeDir());
 }
 
 TEST_F(AppExecTest, NormalisesExePath)
@@ -141,13 +131,25 @@ TEST_F(AppExecTest, CapturesOutputThroughAGeneratedBatchFile)
     EXPECT_EQ(Run(app, "true"), "");
     EXPECT_TRUE(app.Output().isEmpty());
 
+    // Without the folder change the files are still found in ExePath.
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(QDir::setCurrent(elsewhere.path()));
+    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
+    ASSERT_TRUE(fixtures::WriteFile(elsewhere.filePath(self + ".bat"), "echo impostor\n"));
+    app.setChangeDir(false);
+    EXPECT_EQ(Run(app, "echo", {"kept"}), "");
+    EXPECT_EQ(app.Output(), QStringList({"kept"}));
+    EXPECT_TRUE(Files(path).isEmpty());
+    EXPECT_EQ(Files(elsewhere.path()).size(), 1);
+    app.setChangeDir(true);
+
     // Not waited for: the program must still find its batch file, so nothing is removed.
     app.setWait(false);
     app.setExeName("echo");
     app.setExeParams({"late"});
     app.Execute();
-    EXPECT_TRUE(fixtures::ZombieChildrenAfter(3000).isEmpty());
-    const QString out = path + QFileInfo(QCoreApplication::applicationFilePath()).baseName() + ".out";
+    const QString out = path + self + ".out";
+    ASSERT_TRUE(fixtures::FileFilled(out, 3000));
     EXPECT_EQ(fixtures::ReadFile(out), "late\n");
 }
 
@@ -249,6 +251,23 @@ TEST_F(AppExecTest, WaitKeepsTheWindowAliveAndShowsTheWaitCursor)
     EXPECT_EQ(app.ErrNo(), 0u);
 }
 
+TEST_F(AppExecTest, AHandlerMayRunTheSameLauncherDuringItsWait)
+{
+    TAppExec app;
+    quint32 inner = 0, innerHandle = 0;
+    QTimer::singleShot(100, [&] {
+        app.setExeParams({"-c", "\"exit 4\""});
+        app.Execute();
+        inner = app.ErrNo();
+        innerHandle = app.phandle;
+    });
+    EXPECT_EQ(Run(app, "sh", {"-c", "\"sleep 0.4; exit 3\""}), "");
+    EXPECT_EQ(inner, 4u);
+    EXPECT_EQ(app.ErrNo(), 3u) << "the outer wait still gets its own exit code";
+    EXPECT_EQ(app.phandle, innerHandle);
+    EXPECT_EQ(platform::GetExitCodeProcess(app.phandle), 4u);
+}
+
 TEST_F(AppExecTest, HandlesAreReleasedAndNoZombiesRemain)
 {
     TAppExec app;
@@ -269,6 +288,7 @@ TEST_F(AppExecTest, HandlesAreReleasedAndNoZombiesRemain)
         app.Execute();
         EXPECT_EQ(app.ErrNo(), 32u);
     }
+    QThread::msleep(400); // the runs end unwatched
     EXPECT_TRUE(fixtures::ZombieChildrenAfter(3000).isEmpty());
 }
 

@@ -386,6 +386,18 @@ TEST_F(InstanceGuardProcesses, NormalExitLetsTheNextStartRegisterFirst)
     EXPECT_EQ(next.Count(), CountLine(1, next.Pid()));
 }
 
+TEST_F(InstanceGuardProcesses, CopyDisabledAfterRegisteringStillWithdraws)
+{
+    Copy &staying = Start(2);
+    ASSERT_FALSE(staying.Expect(QStringLiteral("registered")).isEmpty());
+    Copy &leaving = Start(2);
+    ASSERT_FALSE(leaving.Expect(QStringLiteral("registered")).isEmpty());
+    leaving.Send("disable");
+    leaving.Send("quit");
+    EXPECT_TRUE(leaving.EndedCleanly());
+    EXPECT_EQ(staying.Count(), CountLine(1, leaving.Pid()));
+}
+
 TEST_F(InstanceGuardProcesses, DisabledGuardCountsNothing)
 {
     Copy &off = Start(1, false);

@@ -189,7 +189,7 @@ TEST(Process, EveryChildIsReapedWaitedForOrNot)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     ASSERT_TRUE(fixtures::WriteFile(dir.filePath("quick.bat"), "exit 4\n"));
-    QList<ProcessHandle> kept;
+    QList<ProcessHandle> kept, started;
     for (int i = 0; i < 6; ++i) {
         ProcessHandle handle = 0;
         ASSERT_EQ(StartProcess("true", {}, 1, NORMAL_PRIORITY_CLASS, false, handle), 0u);
@@ -197,12 +197,16 @@ TEST(Process, EveryChildIsReapedWaitedForOrNot)
             CloseProcessHandle(handle); // released at once, never looked at
         else
             kept << handle;
+        started << handle;
         ProcessHandle shell = 0;
         ASSERT_EQ(ShellExecuteFile(dir.filePath("quick.bat"), shell), 0u);
         ASSERT_NE(shell, 0);
         CloseProcessHandle(shell);
+        started << shell;
     }
-    EXPECT_TRUE(fixtures::ZombieChildrenAfter(3000).isEmpty());
+    for (ProcessHandle pid : started)
+        EXPECT_TRUE(fixtures::ProcessGone(pid, 3000)) << "pid " << pid << " left as a zombie";
+    EXPECT_TRUE(fixtures::ZombieChildren().isEmpty());
     // Reaped, yet a handle still held tells the exit code.
     for (ProcessHandle handle : kept) {
         EXPECT_EQ(GetExitCodeProcess(handle), 0u);

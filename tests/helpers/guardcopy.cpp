@@ -3,7 +3,8 @@
 // Reports on stdout, one line each: "ready" (with "wait": then waits for "go" on stdin),
 // "event H", "registered", "surplus", "inactive", "shown", "forward", "restored",
 // "activated", "deactivated", "count N H" / "count none", "exit". Commands on stdin: "minimize",
-// "deactivate" (another window of this copy takes the focus), "count", "quit";
+// "deactivate" (another window of this copy takes the focus), "disable" (the guard),
+// "count", "quit";
 // end of input quits too.
 #include "components/adpInstanceControl.h"
 #include "platform/messageloop.h"
@@ -95,6 +96,8 @@ int main(int argc, char **argv)
         if (!ReadLine(line) || line == "quit") {
             input.setEnabled(false);
             QApplication::quit();
+        } else if (line == "disable") {
+            guard->setEnabled(false);
         } else if (line == "minimize") {
             window.showMinimized();
         } else if (line == "deactivate") {
