@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include "platform/errors.h"
+#include "platform/netprovider.h"
 #include "platform/paths.h"
 
 #include <QFile>
@@ -43,7 +44,7 @@ QString InOutErrorText(int code)
 std::unique_ptr<QIODevice> OpenReadStream(const QString &path)
 {
     if (IsUncPath(path))
-        throw EInOutError(2, InOutErrorText(2)); // no network provider linked
+        return NetOpenReadStream(path);
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         const int code = InOutCodeFromErrno(errno);

@@ -8,6 +8,7 @@ namespace platform {
 
 namespace {
 std::atomic<bool> g_terminated{false};
+std::atomic<bool> g_showMainForm{true};
 }
 
 void ProcessMessages()
@@ -26,6 +27,16 @@ void Terminate()
     // Queued, so that the rest of the current handler (or of start-up) still runs.
     if (auto *app = QCoreApplication::instance())
         QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+bool ShowMainForm()
+{
+    return g_showMainForm.load();
+}
+
+void SetShowMainForm(bool show)
+{
+    g_showMainForm = show;
 }
 
 } // namespace platform

@@ -11,4 +11,9 @@ bool Terminated();
 // Ask the application to end: the flag is set at once, the loop ends when it next runs.
 void Terminate();
 
+// Whether the main window is shown once start-up completes (true unless a copy that
+// must not run clears it).
+bool ShowMainForm();
+void SetShowMainForm(bool show);
+
 } // namespace platform

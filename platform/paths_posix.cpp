@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include "platform/netprovider.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -15,7 +17,7 @@ const QChar PathDelim = QLatin1Char('/');
 bool FileExists(const QString &path)
 {
     if (IsUncPath(path))
-        return false; // the network provider answers for UNC paths
+        return NetFileExists(path);
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
@@ -23,7 +25,7 @@ bool FileExists(const QString &path)
 bool DirectoryExists(const QString &path)
 {
     if (IsUncPath(path))
-        return false;
+        return NetDirectoryExists(path);
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
@@ -38,7 +40,7 @@ bool ForceDirectories(const QString &path)
 bool DeleteFile(const QString &path)
 {
     if (IsUncPath(path))
-        return false;
+        return NetDeleteFile(path);
     return ::unlink(QFile::encodeName(path).constData()) == 0;
 }
 

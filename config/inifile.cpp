@@ -1,0 +1,151 @@
+#include "config/inifile.h"
+
+#include "platform/errors.h"
+#include "platform/paths.h"
+#include "platform/privateprofile.h"
+#include "platform/programname.h"
+#include "utility/utility.h"
+
+TProfileSettings ProfileSettings;
+TAppSettings AppSettings;
+
+const QString ProfileFolderName = QStringLiteral("config");
+const QString AppIniFileName = QStringLiteral("tavrologin.ini");
+
+namespace {
+
+const QString Section = QStringLiteral("TavroLogin");
+const QString DataFolderName = QStringLiteral("Tavro Login 2");
+const QString StartProfileName = QStringLiteral("Tavro-Net Default.ini");
+const QString DefaultServerName = QStringLiteral("TAVRONET");
+// A reserved domain: the update settings are stored only, nothing ever fetches from it.
+const QString DefaultUpdateLocation = QStringLiteral("https://update.tavro-net.example/tavrologin/");
+
+// Keys in the order they are written, which is the order of a file this store creates.
+struct ProfileKey {
+    const char *key;
+    QString TProfileSettings::*field;
+    const char *readDefault;
+};
+const ProfileKey ProfileKeys[] = {
+    {"Server", &TProfileSettings::ProfileServer, ""},
+    {"Logon Script", &TProfileSettings::ProfileLogonScript, ""},
+    {"Remote Server", &TProfileSettings::ProfileRemoteServer, ""},
+    {"Wallpaper", &TProfileSettings::ProfileWallpaper, ""},
+    {"Auto Logoff Time", &TProfileSettings::ProfileAutoLogoffTime, "0"},
+    {"Enable Remote Message", &TProfileSettings::ProfileEnableRemoteMessage, "0"},
+    {"Remote Message", &TProfileSettings::ProfileRemoteMessage, ""},
+    {"Net Logon Share", &TProfileSettings::ProfileNetLogonShare, ""},
+};
+
+struct AppKey {
+    const char *key;
+    QString TAppSettings::*field;
+};
+const AppKey AppKeys[] = {
+    {"Version", &TAppSettings::AppVersion},
+    {"Default Profile", &TAppSettings::AppDefaultProfile},
+    {"Update Location", &TAppSettings::AppUpdateLocation},
+    {"Auto Update", &TAppSettings::AppAutoUpdate},
+};
+
+// Values go through the one-line encoding, so a line break in a value (a multi-line
+// remote message) never splits the file; plain values are stored as they are.
+void WriteValue(const char *key, const QString &value, const QString &path)
+{
+    if (!platform::WritePrivateProfileString(Section, QString::fromLatin1(key),
+                                             platform::EncodeProfileValue(value), path))
+        throw EIniFileException(QStringLiteral("Unable to write to %1").arg(path));
+}
+
+QString ReadValue(const char *key, const char *readDefault, const QString &path)
+{
+    return platform::DecodeProfileValue(platform::GetPrivateProfileString(
+        Section, QString::fromLatin1(key), QString::fromLatin1(readDefault), path));
+}
+
+// An empty name would address the profile folder itself and fail every start; it means
+// the start-up profile.
+QString ProfileFileName(const QString &name)
+{
+    return name.isEmpty() ? StartProfileName : name;
+}
+
+} // namespace
+
+QString GetDataFolder()
+{
+    return platform::IncludeTrailingPathDelimiter(GetSpecialFolderPath(CSIDL_COMMON_APPDATA))
+           + DataFolderName + platform::PathDelim;
+}
+
+QString GetProfileFolder()
+{
+    return GetDataFolder() + ProfileFolderName + platform::PathDelim;
+}
+
+void SetProfileDefaults()
+{
+    ProfileSettings.ProfileServer = DefaultServerName;
+    ProfileSettings.ProfileLogonScript = QStringLiteral("LOGON.BAT");
+    ProfileSettings.ProfileRemoteServer = QString();
+    ProfileSettings.ProfileWallpaper = GetAppFolder() + QStringLiteral("classicbg.bmp");
+    ProfileSettings.ProfileAutoLogoffTime = QStringLiteral("0");
+    ProfileSettings.ProfileEnableRemoteMessage = QStringLiteral("0");
+    ProfileSettings.ProfileRemoteMessage = QString();
+    ProfileSettings.ProfileNetLogonShare = QStringLiteral("NETLOGON_V2");
+}
+
+void SetAppDefaults()
+{
+    AppSettings.AppVersion = GetFileVersionString(GetAppFolder() + platform::ProgramFileName);
+    AppSettings.AppDefaultProfile = StartProfileName;
+    AppSettings.AppUpdateLocation = DefaultUpdateLocation;
+    AppSettings.AppAutoUpdate = QStringLiteral("0");
+}
+
+void ReadProfile(const QString &fileName)
+{
+    const QString name = ProfileFileName(fileName);
+    const QString path = GetProfileFolder() + name;
+    if (!platform::FileExists(path))
+        WriteProfile(name);
+    for (const ProfileKey &k : ProfileKeys)
+        ProfileSettings.*k.field = ReadValue(k.key, k.readDefault, path);
+    platform::FlushPrivateProfile(path);
+}
+
+void WriteProfile(const QString &fileName)
+{
+    const QString folder = GetProfileFolder();
+    // Not checked here: if the folder cannot be made, the first write reports it.
+    platform::ForceDirectories(folder);
+    const QString path = folder + ProfileFileName(fileName);
+    for (const ProfileKey &k : ProfileKeys)
+        WriteValue(k.key, ProfileSettings.*k.field, path);
+    platform::FlushPrivateProfile(path);
+}
+
+void WriteAppSettings()
+{
+    const QString folder = GetDataFolder();
+    platform::ForceDirectories(folder);
+    const QString path = folder + AppIniFileName;
+    for (const AppKey &k : AppKeys)
+        WriteValue(k.key, AppSettings.*k.field, path);
+    platform::FlushPrivateProfile(path);
+}
+
+void LoadAppSettings()
+{
+    const QString path = GetDataFolder() + AppIniFileName;
+    if (!platform::FileExists(path))
+        WriteAppSettings();
+    for (const AppKey &k : AppKeys)
+        AppSettings.*k.field = ReadValue(k.key, "", path);
+    platform::FlushPrivateProfile(path);
+    // A file without a start-up profile falls back to the start value rather than
+    // sending every start to the profile folder itself.
+    if (AppSettings.AppDefaultProfile.isEmpty())
+        AppSettings.AppDefaultProfile = StartProfileName;
+}

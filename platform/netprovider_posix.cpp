@@ -1,0 +1,769 @@
+#include "platform/netprovider.h"
+
+#include "platform/errors.h"
+#include "platform/files.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+
+#include <libsmbclient.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <pthread.h>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+// A password kept only in this process's memory and overwritten when dropped.
+class Secret {
+public:
+    Secret() = default;
+    ~Secret() { wipe(); }
+    Secret(const Secret &) = delete;
+    Secret &operator=(const Secret &) = delete;
+
+    void assign(const QString &text)
+    {
+        wipe();
+        QByteArray utf8 = text.toUtf8();
+        m_data.assign(utf8.constData(), size_t(utf8.size()));
+        explicit_bzero(utf8.data(), size_t(utf8.size()));
+    }
+    void wipe()
+    {
+        if (!m_data.empty())
+            explicit_bzero(m_data.data(), m_data.size());
+        m_data.clear();
+    }
+    const std::string &value() const { return m_data; }
+
+private:
+    std::string m_data;
+};
+
+// \\host[:port]\share\rest; after the host, "\" and "/" both separate.
+struct UncName {
+    bool ok = false;
+    QString host;
+    quint16 port = 0;
+    QString share;
+    QStringList rest;
+};
+
+bool ValidHost(const QString &host)
+{
+    if (host.isEmpty())
+        return false;
+    for (QChar c : host) {
+        if (!(c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('-') || c == QLatin1Char('_')))
+            return false;
+    }
+    return true;
+}
+
+UncName ParseUnc(const QString &path)
+{
+    UncName n;
+    if (!path.startsWith(QLatin1String("\\\\")))
+        return n;
+    QStringList parts;
+    QString part;
+    for (QChar c : path.mid(2)) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('/')) {
+            parts.append(part);
+            part.clear();
+        } else {
+            part.append(c);
+        }
+    }
+    parts.append(part);
+    QString host = parts.takeFirst();
+    const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
+    if (colon >= 0) {
+        bool ok = false;
+        const uint port = host.mid(colon + 1).toUInt(&ok);
+        if (!ok || port == 0 || port > 65535)
+            return n;
+        n.port = quint16(port);
+        host.truncate(colon);
+    }
+    if (!ValidHost(host))
+        return n;
+    n.host = host;
+    if (!parts.isEmpty())
+        n.share = parts.takeFirst();
+    for (const QString &p : parts) {
+        if (p.isEmpty())
+            continue; // doubled or trailing separators
+        n.rest.append(p);
+    }
+    n.ok = true;
+    return n;
+}
+
+QByteArray Encode(const QString &component)
+{
+    // The library decodes %XX in every part of the URL.
+    return component.toUtf8().toPercentEncoding("$!&'()*+,=");
+}
+
+QString NormaliseDrive(const QString &name)
+{
+    if (name.size() != 2 || name[1] != QLatin1Char(':'))
+        return QString();
+    const QChar letter = name[0].toUpper();
+    if (letter < QLatin1Char('A') || letter > QLatin1Char('Z'))
+        return QString();
+    return name.toUpper();
+}
+
+struct Connection {
+    QString host;
+    quint16 port = 0;
+    QString share;
+    QString local; // "H:", or empty for a deviceless connection
+    QString user;
+    QByteArray userName;  // the part after "DOMAIN\"
+    QByteArray workgroup; // empty: the library's own
+    Secret password;
+    std::atomic<int> openFiles{0};
+    std::atomic<bool> cancelled{false};
+
+    bool sameShare(const UncName &n) const
+    {
+        return port == n.port && host.compare(n.host, Qt::CaseInsensitive) == 0
+            && share.compare(n.share, Qt::CaseInsensitive) == 0;
+    }
+    bool sameServer(const UncName &n) const
+    {
+        return port == n.port && host.compare(n.host, Qt::CaseInsensitive) == 0;
+    }
+    QByteArray serverUrl() const
+    {
+        QByteArray url = "smb://" + host.toUtf8();
+        if (port != 0)
+            url += ':' + QByteArray::number(port);
+        return url;
+    }
+};
+using ConnectionPtr = std::shared_ptr<Connection>;
+
+// The process-wide connection table. Its mutex also guards every Connection's
+// password, which the worker reads in the authentication callback.
+std::mutex g_tableMutex;
+std::vector<ConnectionPtr> g_table;
+std::atomic<int> g_timeoutMs{DefaultNetTimeoutMs};
+
+// Set by the worker before each library call: the credentials the callback hands out.
+ConnectionPtr g_current;
+QByteArray g_defaultWorkgroup;
+
+void AuthCallback(SMBCCTX *, const char *, const char *, char *wg, int wglen, char *un, int unlen,
+                  char *pw, int pwlen)
+{
+    std::lock_guard lock(g_tableMutex);
+    if (!g_current || g_current->cancelled) {
+        // No credentials: an empty user with NoAutoAnonymousLogin fails rather than guesses.
+        if (unlen > 0)
+            un[0] = 0;
+        if (pwlen > 0)
+            pw[0] = 0;
+        return;
+    }
+    if (!g_current->workgroup.isEmpty())
+        qstrncpy(wg, g_current->workgroup.constData(), size_t(wglen));
+    qstrncpy(un, g_current->userName.constData(), size_t(unlen));
+    const std::string &secret = g_current->password.value();
+    if (secret.size() >= size_t(pwlen)) {
+        pw[0] = 0;
+        return;
+    }
+    std::memcpy(pw, secret.c_str(), secret.size() + 1);
+}
+
+// libsmbclient is not thread-safe: one thread owns the one context and runs every call.
+class SmbWorker {
+public:
+    using Job = std::function<void(SMBCCTX *)>;
+
+    SmbWorker() : m_thread([this] { run(); }) {}
+    ~SmbWorker()
+    {
+        std::unique_lock lock(m_mutex);
+        m_stop = true;
+        m_cv.notify_all();
+        // A call stuck on a dead server must not hold up the end of the process.
+        if (m_cv.wait_for(lock, std::chrono::seconds(2), [this] { return m_exited; })) {
+            lock.unlock();
+            m_thread.join();
+        } else {
+            lock.unlock();
+            m_thread.detach();
+        }
+    }
+
+    void post(Job job)
+    {
+        std::lock_guard lock(m_mutex);
+        m_jobs.push_back(std::move(job));
+        m_cv.notify_all();
+    }
+
+private:
+    void run()
+    {
+        // A write to a server that went away must not kill the process.
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+
+        SMBCCTX *ctx = smbc_new_context();
+        if (ctx) {
+            smbc_setDebug(ctx, 0);
+            smbc_setFunctionAuthDataWithContext(ctx, AuthCallback);
+            // Otherwise a refused password on a share that admits guests "succeeds" as guest.
+            smbc_setOptionNoAutoAnonymousLogin(ctx, 1);
+            smbc_setOptionUseKerberos(ctx, 0);
+            smbc_setOptionFallbackAfterKerberos(ctx, 1);
+            smbc_setOptionUseCCache(ctx, 0);
+            if (!smbc_init_context(ctx)) {
+                smbc_free_context(ctx, 1);
+                ctx = nullptr;
+            } else {
+                g_defaultWorkgroup = smbc_getWorkgroup(ctx);
+            }
+        }
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_cv.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
+            if (m_stop)
+                break;
+            Job job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            lock.unlock();
+            if (ctx) {
+                // Slightly below the caller's bound so the library reports its own timeout first.
+                smbc_setTimeout(ctx, std::max(1000, g_timeoutMs.load() - 500));
+            }
+            job(ctx);
+            {
+                std::lock_guard authLock(g_tableMutex);
+                g_current.reset();
+            }
+            lock.lock();
+        }
+        lock.unlock();
+        if (ctx)
+            smbc_free_context(ctx, 1);
+        lock.lock();
+        m_exited = true;
+        m_cv.notify_all();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<Job> m_jobs;
+    bool m_stop = false;
+    bool m_exited = false;
+    std::thread m_thread;
+};
+
+SmbWorker &Worker()
+{
+    static SmbWorker worker;
+    return worker;
+}
+
+// Runs fn on the worker and waits at most the network timeout for it. On the window
+// thread the wait dispatches window messages. When the caller gives up, the job still
+// finishes on the worker and ifAbandoned cleans up after it there.
+template <class R>
+std::optional<R> Call(std::function<R(SMBCCTX *)> fn, std::function<void(SMBCCTX *, const R &)> ifAbandoned = {})
+{
+    struct State {
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false;
+        bool abandoned = false;
+        std::optional<R> result;
+        QEventLoop *wake = nullptr;
+    };
+    auto st = std::make_shared<State>();
+    Worker().post([st, fn = std::move(fn), ifAbandoned = std::move(ifAbandoned)](SMBCCTX *ctx) {
+        R r = fn(ctx);
+        std::lock_guard lock(st->m);
+        if (st->abandoned) {
+            if (ifAbandoned)
+                ifAbandoned(ctx, r);
+            return;
+        }
+        st->result = std::move(r);
+        st->done = true;
+        st->cv.notify_all();
+        if (st->wake)
+            QMetaObject::invokeMethod(st->wake, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+
+    const int timeout = g_timeoutMs.load();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    QCoreApplication *app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread()) {
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        bool wait = false;
+        {
+            std::lock_guard lock(st->m);
+            if (!st->done) {
+                st->wake = &loop;
+                wait = true;
+            }
+        }
+        if (wait) {
+            timer.start(timeout);
+            loop.exec();
+        }
+        std::lock_guard lock(st->m);
+        st->wake = nullptr;
+    }
+    // Off the window thread, or the loop ended early because the application is quitting.
+    std::unique_lock lock(st->m);
+    st->cv.wait_until(lock, deadline, [&] { return st->done; });
+    if (!st->done) {
+        st->abandoned = true;
+        return std::nullopt;
+    }
+    return std::move(st->result);
+}
+
+// Worker side: hand out this connection's credentials for the next library calls.
+void Use(SMBCCTX *ctx, const ConnectionPtr &conn)
+{
+    {
+        std::lock_guard lock(g_tableMutex);
+        g_current = conn;
+    }
+    // The library keys its cached sessions by user and workgroup: set both to this one's.
+    smbc_setUser(ctx, conn->userName.constData());
+    smbc_setWorkgroup(ctx, conn->workgroup.isEmpty() ? g_defaultWorkgroup.constData()
+                                                     : conn->workgroup.constData());
+    smbc_setPort(ctx, 0); // the port is in the URL
+}
+
+// Drops the library's cached session for this connection's share and user: the cache
+// is keyed without port or password, so a later attempt would otherwise reuse it.
+void DropCachedServer(SMBCCTX *ctx, const Connection &conn)
+{
+    if (!ctx)
+        return;
+    const QByteArray host = conn.host.toUtf8();
+    const QByteArray share = conn.share.toUtf8();
+    const QByteArray wg = conn.workgroup.isEmpty() ? g_defaultWorkgroup : conn.workgroup;
+    SMBCSRV *srv = smbc_getFunctionGetCachedServer(ctx)(ctx, host.constData(), share.constData(),
+                                                        wg.constData(), conn.userName.constData());
+    if (!srv)
+        return;
+    // A session with open files is only unlisted, so that no later call finds it.
+    if (smbc_getFunctionRemoveUnusedServer(ctx)(ctx, srv) != 0)
+        smbc_getFunctionRemoveCachedServer(ctx)(ctx, srv);
+}
+
+bool HasCachedServer(SMBCCTX *ctx, const Connection &conn)
+{
+    const QByteArray host = conn.host.toUtf8();
+    const QByteArray share = conn.share.toUtf8();
+    const QByteArray wg = conn.workgroup.isEmpty() ? g_defaultWorkgroup : conn.workgroup;
+    return smbc_getFunctionGetCachedServer(ctx)(ctx, host.constData(), share.constData(), wg.constData(),
+                                                conn.userName.constData())
+        != nullptr;
+}
+
+quint32 ConnectErrorFromErrno(int err)
+{
+    switch (err) {
+    case EACCES:
+    case EPERM: return NET_ERROR_LOGON_FAILURE;
+    case ENOENT:
+    case ENODEV: return NET_ERROR_BAD_NET_NAME;
+    case EINVAL: // the name does not resolve
+    case ECONNREFUSED:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case EHOSTDOWN: return NET_ERROR_BAD_NETPATH;
+    case ETIMEDOUT: return NET_ERROR_SEM_TIMEOUT;
+    default: return NET_ERROR_UNEXP_NET_ERR;
+    }
+}
+
+quint32 ConnectOnWorker(SMBCCTX *ctx, const ConnectionPtr &conn)
+{
+    if (!ctx)
+        return NET_ERROR_NO_NETWORK;
+    Use(ctx, conn);
+    DropCachedServer(ctx, *conn);
+    const QByteArray url = conn->serverUrl() + '/' + Encode(conn->share) + '/';
+    for (int attempt = 0;; ++attempt) {
+        struct stat st {};
+        const int rc = smbc_getFunctionStat(ctx)(ctx, url.constData(), &st);
+        const int err = errno;
+        // The session and tree connect are what count: a minimal server refuses to
+        // list IPC$ even when the credentials were accepted.
+        if (rc == 0 || HasCachedServer(ctx, *conn))
+            return NET_NO_ERROR;
+        if (err == ECONNABORTED && attempt == 0)
+            continue; // a dropped cached session fails once
+        return ConnectErrorFromErrno(err);
+    }
+}
+
+ConnectionPtr FindForPath(const UncName &n)
+{
+    std::lock_guard lock(g_tableMutex);
+    for (const ConnectionPtr &c : g_table) {
+        if (c->sameShare(n))
+            return c;
+    }
+    // The session to a server serves its other shares too.
+    for (const ConnectionPtr &c : g_table) {
+        if (c->sameServer(n))
+            return c;
+    }
+    return nullptr;
+}
+
+QByteArray FileUrl(const ConnectionPtr &conn, const UncName &n)
+{
+    QByteArray url = conn->serverUrl() + '/' + Encode(n.share);
+    for (const QString &p : n.rest)
+        url += '/' + Encode(p);
+    if (n.rest.isEmpty())
+        url += '/';
+    return url;
+}
+
+struct StatResult {
+    int rc = -1;
+    int err = 0;
+    mode_t mode = 0;
+};
+
+StatResult StatOnWorker(SMBCCTX *ctx, const ConnectionPtr &conn, const QByteArray &url)
+{
+    StatResult r;
+    if (!ctx) {
+        r.err = ENETDOWN;
+        return r;
+    }
+    Use(ctx, conn);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        struct stat st {};
+        r.rc = smbc_getFunctionStat(ctx)(ctx, url.constData(), &st);
+        r.err = r.rc == 0 ? 0 : errno;
+        r.mode = st.st_mode;
+        if (r.rc == 0 || r.err != ECONNABORTED)
+            break;
+    }
+    return r;
+}
+
+std::optional<StatResult> StatPath(const QString &path, ConnectionPtr *connOut = nullptr)
+{
+    const UncName n = ParseUnc(path);
+    if (!n.ok || n.share.isEmpty())
+        return std::nullopt;
+    ConnectionPtr conn = FindForPath(n);
+    if (!conn)
+        return std::nullopt;
+    if (connOut)
+        *connOut = conn;
+    const QByteArray url = FileUrl(conn, n);
+    return Call<StatResult>([conn, url](SMBCCTX *ctx) { return StatOnWorker(ctx, conn, url); });
+}
+
+// A file on a share read through the worker, a block per call.
+class UncReader : public QIODevice {
+public:
+    UncReader(ConnectionPtr conn, SMBCFILE *file) : m_conn(std::move(conn)), m_file(file)
+    {
+        ++m_conn->openFiles;
+        QIODevice::open(QIODevice::ReadOnly);
+    }
+    ~UncReader() override { UncReader::close(); }
+
+    bool isSequential() const override { return true; }
+
+    void close() override
+    {
+        if (m_file) {
+            SMBCFILE *file = m_file;
+            m_file = nullptr;
+            --m_conn->openFiles;
+            // Nobody waits for the close; the queue keeps it ahead of later calls.
+            Worker().post([file](SMBCCTX *ctx) {
+                if (ctx)
+                    smbc_getFunctionClose(ctx)(ctx, file);
+            });
+        }
+        QIODevice::close();
+    }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        if (!m_file)
+            return -1;
+        if (m_conn->cancelled) {
+            setErrorString(QStringLiteral("The network connection was cancelled"));
+            return -1;
+        }
+        const size_t want = size_t(std::min<qint64>(maxSize, 1 << 20));
+        struct ReadResult {
+            ssize_t got = -1;
+            int err = 0;
+            QByteArray bytes;
+        };
+        SMBCFILE *file = m_file;
+        auto r = Call<ReadResult>([file, want](SMBCCTX *ctx) {
+            ReadResult rr;
+            if (!ctx)
+                return rr;
+            rr.bytes.resize(qsizetype(want));
+            rr.got = smbc_getFunctionRead(ctx)(ctx, file, rr.bytes.data(), want);
+            rr.err = rr.got < 0 ? errno : 0;
+            return rr;
+        });
+        if (!r) {
+            setErrorString(InOutErrorText(NET_ERROR_SEM_TIMEOUT));
+            return -1;
+        }
+        if (r->got < 0) {
+            setErrorString(InOutErrorText(InOutCodeFromErrno(r->err)));
+            return -1;
+        }
+        std::memcpy(data, r->bytes.constData(), size_t(r->got));
+        return r->got;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    ConnectionPtr m_conn;
+    SMBCFILE *m_file;
+};
+
+} // namespace
+
+quint32 AddConnection(const QString &localName, const QString &remoteName, const QString &user,
+                      const QString &password)
+{
+    const UncName n = ParseUnc(remoteName);
+    if (!n.ok || n.share.isEmpty() || !n.rest.isEmpty())
+        return NET_ERROR_BAD_NET_NAME;
+    QString drive;
+    if (!localName.isEmpty()) {
+        drive = NormaliseDrive(localName);
+        if (drive.isEmpty())
+            return NET_ERROR_BAD_DEVICE;
+    }
+    auto conn = std::make_shared<Connection>();
+    conn->host = n.host;
+    conn->port = n.port;
+    conn->share = n.share;
+    conn->local = drive;
+    conn->user = user;
+    const qsizetype slash = user.indexOf(QLatin1Char('\\'));
+    if (slash >= 0) {
+        conn->workgroup = user.left(slash).toUtf8();
+        conn->userName = user.mid(slash + 1).toUtf8();
+    } else {
+        conn->userName = user.toUtf8();
+    }
+    {
+        std::lock_guard lock(g_tableMutex);
+        conn->password.assign(password);
+        for (const ConnectionPtr &c : g_table) {
+            if (!drive.isEmpty() && c->local == drive)
+                return NET_ERROR_ALREADY_ASSIGNED;
+            if (drive.isEmpty() && c->local.isEmpty() && c->sameShare(n) && c->user != user)
+                return NET_ERROR_SESSION_CREDENTIAL_CONFLICT;
+        }
+    }
+
+    const std::optional<quint32> r = Call<quint32>(
+        [conn](SMBCCTX *ctx) { return ConnectOnWorker(ctx, conn); },
+        [conn](SMBCCTX *ctx, const quint32 &rc) {
+            // The caller gave up: leave no session behind that it does not know of.
+            if (rc == NET_NO_ERROR)
+                DropCachedServer(ctx, *conn);
+        });
+    if (!r || *r != NET_NO_ERROR) {
+        std::lock_guard lock(g_tableMutex);
+        conn->password.wipe();
+        return r ? *r : NET_ERROR_SEM_TIMEOUT;
+    }
+
+    std::lock_guard lock(g_tableMutex);
+    for (auto it = g_table.begin(); it != g_table.end();) {
+        const ConnectionPtr &c = *it;
+        // Window messages ran during the wait: the drive may have been taken meanwhile.
+        if (!drive.isEmpty() && c->local == drive) {
+            conn->password.wipe();
+            return NET_ERROR_ALREADY_ASSIGNED;
+        }
+        // The same deviceless connection made again replaces the old entry.
+        if (drive.isEmpty() && c->local.isEmpty() && c->sameShare(n)) {
+            (*it)->password.wipe();
+            it = g_table.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    g_table.push_back(conn);
+    return NET_NO_ERROR;
+}
+
+quint32 CancelConnection(const QString &name, bool force)
+{
+    ConnectionPtr victim;
+    bool sessionShared = false;
+    {
+        std::lock_guard lock(g_tableMutex);
+        const QString drive = NormaliseDrive(name);
+        const UncName n = ParseUnc(name);
+        if (drive.isEmpty() && (!n.ok || n.share.isEmpty() || !n.rest.isEmpty()))
+            return NET_ERROR_NOT_CONNECTED;
+        auto it = std::find_if(g_table.begin(), g_table.end(), [&](const ConnectionPtr &c) {
+            return drive.isEmpty() ? c->local.isEmpty() && c->sameShare(n) : c->local == drive;
+        });
+        if (it == g_table.end())
+            return NET_ERROR_NOT_CONNECTED;
+        if (!force && (*it)->openFiles > 0)
+            return NET_ERROR_OPEN_FILES;
+        victim = *it;
+        g_table.erase(it);
+        victim->cancelled = true;
+        victim->password.wipe();
+        for (const ConnectionPtr &c : g_table) {
+            if (c->port == victim->port && c->host.compare(victim->host, Qt::CaseInsensitive) == 0
+                && c->share.compare(victim->share, Qt::CaseInsensitive) == 0 && c->userName == victim->userName
+                && c->workgroup == victim->workgroup)
+                sessionShared = true;
+        }
+    }
+    // Queued without waiting; it runs before any later connection attempt.
+    if (!sessionShared)
+        Worker().post([victim](SMBCCTX *ctx) { DropCachedServer(ctx, *victim); });
+    return NET_NO_ERROR;
+}
+
+bool IsRemoteDrive(const QString &drive)
+{
+    const QString name = NormaliseDrive(drive);
+    if (name.isEmpty())
+        return false;
+    std::lock_guard lock(g_tableMutex);
+    return std::any_of(g_table.begin(), g_table.end(), [&](const ConnectionPtr &c) { return c->local == name; });
+}
+
+bool NetFileExists(const QString &path)
+{
+    const std::optional<StatResult> r = StatPath(path);
+    return r && r->rc == 0 && !S_ISDIR(r->mode);
+}
+
+bool NetDirectoryExists(const QString &path)
+{
+    const std::optional<StatResult> r = StatPath(path);
+    return r && r->rc == 0 && S_ISDIR(r->mode);
+}
+
+bool NetDeleteFile(const QString &path)
+{
+    const UncName n = ParseUnc(path);
+    if (!n.ok || n.share.isEmpty() || n.rest.isEmpty())
+        return false;
+    ConnectionPtr conn = FindForPath(n);
+    if (!conn)
+        return false;
+    const QByteArray url = FileUrl(conn, n);
+    const std::optional<int> r = Call<int>([conn, url](SMBCCTX *ctx) {
+        if (!ctx)
+            return -1;
+        Use(ctx, conn);
+        return smbc_getFunctionUnlink(ctx)(ctx, url.constData());
+    });
+    return r && *r == 0;
+}
+
+std::unique_ptr<QIODevice> NetOpenReadStream(const QString &path)
+{
+    const UncName n = ParseUnc(path);
+    if (!n.ok || n.share.isEmpty() || n.rest.isEmpty())
+        throw EInOutError(3, InOutErrorText(3));
+    ConnectionPtr conn = FindForPath(n);
+    if (!conn)
+        throw EInOutError(5, InOutErrorText(5)); // no credentials for that server
+    const QByteArray url = FileUrl(conn, n);
+    struct OpenResult {
+        SMBCFILE *file = nullptr;
+        int err = 0;
+    };
+    const std::optional<OpenResult> r = Call<OpenResult>(
+        [conn, url](SMBCCTX *ctx) {
+            OpenResult o;
+            if (!ctx) {
+                o.err = ENETDOWN;
+                return o;
+            }
+            Use(ctx, conn);
+            for (int attempt = 0; attempt < 2 && !o.file; ++attempt) {
+                o.file = smbc_getFunctionOpen(ctx)(ctx, url.constData(), O_RDONLY, 0);
+                o.err = o.file ? 0 : errno;
+                if (o.err != ECONNABORTED)
+                    break;
+            }
+            return o;
+        },
+        [](SMBCCTX *ctx, const OpenResult &o) {
+            if (o.file)
+                smbc_getFunctionClose(ctx)(ctx, o.file);
+        });
+    if (!r)
+        throw EInOutError(int(NET_ERROR_SEM_TIMEOUT), InOutErrorText(int(NET_ERROR_SEM_TIMEOUT)));
+    if (!r->file) {
+        const int code = InOutCodeFromErrno(r->err);
+        throw EInOutError(code, InOutErrorText(code));
+    }
+    return std::make_unique<UncReader>(conn, r->file);
+}
+
+void SetNetTimeout(int ms)
+{
+    g_timeoutMs = ms > 0 ? ms : DefaultNetTimeoutMs;
+}
+
+int NetTimeout()
+{
+    return g_timeoutMs.load();
+}
+
+} // namespace platform

@@ -1,0 +1,396 @@
+#include "platform/privateprofile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QSaveFile>
+
+#include <optional>
+
+namespace platform {
+
+namespace {
+
+enum class TextEncoding { Utf8, Utf16LE, Utf16BE };
+
+// One physical line. For UTF-8 files `raw` keeps the original bytes (line end included)
+// so that lines we do not touch go back byte for byte, even when they are not valid
+// UTF-8; a rewritten line clears it. UTF-16 text is held exactly as its code units.
+struct Line {
+    QString text; // without the line end
+    QString eol;  // "\r\n", "\n" or empty for a last line without one
+    QByteArray raw;
+};
+
+struct ProfileFile {
+    TextEncoding encoding = TextEncoding::Utf8;
+    QByteArray bom;
+    QByteArray oddTail; // a stray last byte of a UTF-16 file
+    QList<Line> lines;
+};
+
+const QString CrLf = QStringLiteral("\r\n");
+
+bool isBlank(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == ' ' || u == '\t' || u == '\r' || u == '\v' || u == '\f';
+}
+
+QString trimBlanks(const QString &s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && isBlank(s[b]))
+        ++b;
+    while (e > b && isBlank(s[e - 1]))
+        --e;
+    return s.mid(b, e - b);
+}
+
+bool sameName(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+struct Parsed {
+    enum Kind { Other, Section, Key } kind = Other;
+    QString name;
+    QString value; // raw text after '=' (Key only)
+};
+
+Parsed parseLine(const QString &text)
+{
+    Parsed p;
+    const QString t = trimBlanks(text);
+    if (t.startsWith(u'[')) {
+        // A header without its closing bracket still names a section, as on Windows.
+        qsizetype close = t.indexOf(u']');
+        p.kind = Parsed::Section;
+        p.name = trimBlanks(t.mid(1, close < 0 ? -1 : close - 1));
+        return p;
+    }
+    if (t.startsWith(u';'))
+        return p;
+    const qsizetype eq = t.indexOf(u'=');
+    if (eq <= 0)
+        return p;
+    p.kind = Parsed::Key;
+    p.name = trimBlanks(t.left(eq));
+    p.value = t.mid(eq + 1);
+    return p;
+}
+
+void splitUtf8(const QByteArray &data, qsizetype from, QList<Line> &lines)
+{
+    while (from < data.size()) {
+        qsizetype nl = data.indexOf('\n', from);
+        const qsizetype end = nl < 0 ? data.size() : nl + 1;
+        Line line;
+        line.raw = data.mid(from, end - from);
+        qsizetype contentEnd = nl < 0 ? data.size() : nl;
+        if (nl >= 0) {
+            if (contentEnd > from && data[contentEnd - 1] == '\r') {
+                --contentEnd;
+                line.eol = CrLf;
+            } else {
+                line.eol = QStringLiteral("\n");
+            }
+        }
+        line.text = QString::fromUtf8(data.constData() + from, contentEnd - from);
+        lines.append(line);
+        from = end;
+    }
+}
+
+void splitUtf16(const QString &text, QList<Line> &lines)
+{
+    qsizetype from = 0;
+    while (from < text.size()) {
+        const qsizetype nl = text.indexOf(u'\n', from);
+        Line line;
+        qsizetype contentEnd = nl < 0 ? text.size() : nl;
+        if (nl >= 0) {
+            if (contentEnd > from && text[contentEnd - 1] == u'\r') {
+                --contentEnd;
+                line.eol = CrLf;
+            } else {
+                line.eol = QStringLiteral("\n");
+            }
+        }
+        line.text = text.mid(from, contentEnd - from);
+        lines.append(line);
+        from = nl < 0 ? text.size() : nl + 1;
+    }
+}
+
+ProfileFile parse(const QByteArray &data)
+{
+    ProfileFile f;
+    const auto *b = reinterpret_cast<const unsigned char *>(data.constData());
+    const qsizetype n = data.size();
+    if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+        f.bom = data.left(3);
+        splitUtf8(data, 3, f.lines);
+    } else if (n >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) {
+        f.encoding = b[0] == 0xFF ? TextEncoding::Utf16LE : TextEncoding::Utf16BE;
+        f.bom = data.left(2);
+        const qsizetype units = (n - 2) / 2;
+        if ((n - 2) % 2)
+            f.oddTail = data.right(1);
+        // Code units taken as they are (no validation), so that the text goes back unchanged.
+        QString text(units, Qt::Uninitialized);
+        for (qsizetype i = 0; i < units; ++i) {
+            const unsigned char lo = b[2 + 2 * i], hi = b[3 + 2 * i];
+            text[i] = f.encoding == TextEncoding::Utf16LE ? QChar(char16_t(lo | hi << 8))
+                                                          : QChar(char16_t(hi | lo << 8));
+        }
+        splitUtf16(text, f.lines);
+    } else {
+        splitUtf8(data, 0, f.lines);
+    }
+    return f;
+}
+
+QByteArray serialize(const ProfileFile &f)
+{
+    QByteArray out = f.bom;
+    if (f.encoding == TextEncoding::Utf8) {
+        for (const Line &line : f.lines)
+            out += line.raw.isNull() ? (line.text + line.eol).toUtf8() : line.raw;
+        return out;
+    }
+    const bool le = f.encoding == TextEncoding::Utf16LE;
+    for (const Line &line : f.lines) {
+        const QString s = line.text + line.eol;
+        for (QChar c : s) {
+            const char16_t u = c.unicode();
+            const char lo = char(u & 0xFF), hi = char(u >> 8);
+            out += le ? lo : hi;
+            out += le ? hi : lo;
+        }
+    }
+    return out + f.oddTail;
+}
+
+Line writtenLine(const QString &text)
+{
+    return Line{text, CrLf, QByteArray()};
+}
+
+// nullopt: the file exists but cannot be read (never overwrite what we could not read).
+std::optional<ProfileFile> load(const QString &path, bool &exists)
+{
+    QFile file(path);
+    exists = QFileInfo::exists(path);
+    if (!exists)
+        return ProfileFile();
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return parse(file.readAll());
+}
+
+// Index of the first header of `section` (the first of duplicates wins, as on Windows).
+qsizetype findSection(const QList<Line> &lines, const QString &section)
+{
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const Parsed p = parseLine(lines[i].text);
+        if (p.kind == Parsed::Section && sameName(p.name, section))
+            return i;
+    }
+    return -1;
+}
+
+QString unquote(const QString &value)
+{
+    QString v = trimBlanks(value);
+    if (v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front())
+        v = v.mid(1, v.size() - 2);
+    return v;
+}
+
+QString capped(QString v)
+{
+    if (v.size() > MaxProfileValueLength) {
+        v.truncate(MaxProfileValueLength);
+        // Never hand back half of a surrogate pair.
+        if (v.back().isHighSurrogate())
+            v.chop(1);
+    }
+    return v;
+}
+
+bool hasLineBreak(const QString &s)
+{
+    return s.contains(u'\n') || s.contains(u'\r');
+}
+
+} // namespace
+
+QString GetPrivateProfileString(const QString &section, const QString &key,
+                                const QString &defaultValue, const QString &path)
+{
+    // Trailing blanks of the default are dropped, as Windows does.
+    QString fallback = defaultValue;
+    while (!fallback.isEmpty() && isBlank(fallback.back()))
+        fallback.chop(1);
+    fallback = capped(fallback);
+
+    bool exists = false;
+    const auto file = load(path, exists);
+    if (!file)
+        return fallback;
+    const QString sec = trimBlanks(section), name = trimBlanks(key);
+    const qsizetype start = findSection(file->lines, sec);
+    if (start < 0)
+        return fallback;
+    for (qsizetype i = start + 1; i < file->lines.size(); ++i) {
+        const Parsed p = parseLine(file->lines[i].text);
+        if (p.kind == Parsed::Section)
+            break;
+        if (p.kind == Parsed::Key && sameName(p.name, name))
+            return capped(unquote(p.value));
+    }
+    return fallback;
+}
+
+bool WritePrivateProfileString(const QString &section, const QString &key,
+                               const QString &value, const QString &path)
+{
+    const QString sec = trimBlanks(section), name = trimBlanks(key);
+    // Anything that would not read back as the same section, key and value is refused.
+    if (sec.isEmpty() || hasLineBreak(sec) || sec.contains(u']'))
+        return false;
+    if (name.isEmpty() || hasLineBreak(name) || name.contains(u'=') || name.startsWith(u'[')
+        || name.startsWith(u';'))
+        return false;
+    if (hasLineBreak(value))
+        return false;
+
+    bool exists = false;
+    auto loaded = load(path, exists);
+    if (!loaded)
+        return false;
+    ProfileFile &file = *loaded;
+    QList<Line> &lines = file.lines;
+    const QByteArray before = exists ? serialize(file) : QByteArray();
+
+    // A last line without a line end gets one before anything is added after it.
+    auto terminate = [&lines, &file](qsizetype i) {
+        Line &line = lines[i];
+        if (!line.eol.isEmpty())
+            return;
+        line.eol = CrLf;
+        if (file.encoding == TextEncoding::Utf8)
+            line.raw += "\r\n";
+    };
+
+    const qsizetype start = findSection(lines, sec);
+    if (start < 0) {
+        if (!lines.isEmpty())
+            terminate(lines.size() - 1);
+        lines.append(writtenLine(QLatin1Char('[') + sec + QLatin1Char(']')));
+        lines.append(writtenLine(name + QLatin1Char('=') + value));
+    } else {
+        qsizetype lastContent = start; // the new key goes after this line
+        bool replaced = false;
+        for (qsizetype i = start + 1; i < lines.size(); ++i) {
+            const Parsed p = parseLine(lines[i].text);
+            if (p.kind == Parsed::Section)
+                break;
+            if (p.kind == Parsed::Key && sameName(p.name, name)) {
+                // The key keeps its spelling from the file.
+                lines[i] = writtenLine(p.name + QLatin1Char('=') + value);
+                replaced = true;
+                break;
+            }
+            if (!trimBlanks(lines[i].text).isEmpty())
+                lastContent = i;
+        }
+        if (!replaced) {
+            terminate(lastContent);
+            lines.insert(lastContent + 1, writtenLine(name + QLatin1Char('=') + value));
+        }
+    }
+
+    const QByteArray after = serialize(file);
+    if (exists && after == before)
+        return true;
+
+    // Temp file + rename: a crash or a full disk leaves the old file whole. Unbuffered, so
+    // that a short write shows here: a failed flush inside commit() goes unreported.
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    if (out.write(after) != after.size()) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
+}
+
+void FlushPrivateProfile(const QString &)
+{
+}
+
+// Values holding a line break are stored as the marker "\:" followed by the value with
+// "\" written as "\\", CR as "\r", LF as "\n", tab as "\t" and a trailing blank escaped
+// (space as "\s"), so that the blank survives the trimming of reads. Everything else is
+// stored as it is, so existing values such as C:\x\new read unchanged; only a plain value
+// that itself starts with the marker is encoded too, to read back as written.
+namespace {
+const QString Marker = QStringLiteral("\\:");
+}
+
+QString EncodeProfileValue(const QString &value)
+{
+    if (!hasLineBreak(value) && !value.startsWith(Marker))
+        return value;
+    QString out = Marker;
+    out.reserve(value.size() + value.size() / 8 + 4);
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value[i];
+        const bool last = i == value.size() - 1;
+        switch (c.unicode()) {
+        case '\\': out += QLatin1String("\\\\"); break;
+        case '\r': out += QLatin1String("\\r"); break;
+        case '\n': out += QLatin1String("\\n"); break;
+        case '\t': out += QLatin1String("\\t"); break;
+        case '\v': out += last ? QLatin1String("\\v") : QLatin1String("\v"); break;
+        case '\f': out += last ? QLatin1String("\\f") : QLatin1String("\f"); break;
+        case ' ': out += last ? QLatin1String("\\s") : QLatin1String(" "); break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+QString DecodeProfileValue(const QString &stored)
+{
+    if (!stored.startsWith(Marker))
+        return stored;
+    QString out;
+    out.reserve(stored.size());
+    for (qsizetype i = Marker.size(); i < stored.size(); ++i) {
+        const QChar c = stored[i];
+        if (c != u'\\' || i + 1 == stored.size()) {
+            out += c;
+            continue;
+        }
+        const QChar n = stored[++i];
+        switch (n.unicode()) {
+        case '\\': out += u'\\'; break;
+        case 'r': out += u'\r'; break;
+        case 'n': out += u'\n'; break;
+        case 't': out += u'\t'; break;
+        case 'v': out += u'\v'; break;
+        case 'f': out += u'\f'; break;
+        case 's': out += u' '; break;
+        default: // unknown escape: kept as written
+            out += c;
+            out += n;
+        }
+    }
+    return out;
+}
+
+} // namespace platform

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+// The private-profile (INI file) operations, portable. Names are matched without regard
+// to case; a read gives the value with blanks and one pair of quotes stripped, at most
+// MaxProfileValueLength characters; a write replaces a key in place, appends a new key at
+// the end of its section and a new section at the end of the file, keeps every other
+// line as it was, and lands atomically.
+namespace platform {
+
+constexpr int MaxProfileValueLength = 2047;
+
+QString GetPrivateProfileString(const QString &section, const QString &key,
+                                const QString &defaultValue, const QString &path);
+
+// False when the file cannot be read or written, or when a name or the value would not
+// fit on one line (a raw line break is never written).
+bool WritePrivateProfileString(const QString &section, const QString &key,
+                               const QString &value, const QString &path);
+
+// Every write is already on disk when it returns; kept for callers that flush.
+void FlushPrivateProfile(const QString &path);
+
+// One-line form of a value that may hold line breaks, and its inverse. Plain values
+// (no line break, not starting with the marker) are stored as they are.
+QString EncodeProfileValue(const QString &value);
+QString DecodeProfileValue(const QString &stored);
+
+} // namespace platform

@@ -1,0 +1,157 @@
+#include "service/TavroNetService.h"
+
+#include "components/Appexec.h"
+#include "platform/netprovider.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "utility/utility.h"
+
+namespace {
+
+const QString UserNameVariable = QStringLiteral("TAVROLOGIN_USERNAME");
+
+QString SharePath(const QString &server, const QString &share)
+{
+    QString path = QStringLiteral("\\\\") + server;
+    if (!path.endsWith(QLatin1Char('\\')))
+        path += QLatin1Char('\\');
+    return path + share;
+}
+
+// The local copy's name: the part after the last separator. "/" counts too, because it
+// separates folders locally: a name from a profile must not climb out of the temp folder.
+QString LocalScriptName(const QString &logonScript)
+{
+    qsizetype cut = -1;
+    for (qsizetype i = logonScript.size() - 1; i >= 0; --i) {
+        const QChar c = logonScript[i];
+        if (c == QLatin1Char('\\') || c == QLatin1Char(':') || c == QLatin1Char('/') || c == platform::PathDelim) {
+            cut = i;
+            break;
+        }
+    }
+    const QString name = logonScript.mid(cut + 1);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QChar(0)))
+        return QString();
+    return name;
+}
+
+} // namespace
+
+TTavroNetService::TTavroNetService(const QString &ServerName, const QString &NetLogonShare,
+                                   const QString &Username, const QString &Password)
+    : FServerName(ServerName), FNetLogonShare(NetLogonShare), FUsername(Username), FPassword(Password),
+      FAppExec(std::make_unique<TAppExec>(nullptr))
+{
+}
+
+TTavroNetService::~TTavroNetService() = default;
+
+bool TTavroNetService::ConnectShare(const QString &Drive, const QString &RemotePath)
+{
+    // A connection left by an earlier login must not clash with these credentials.
+    platform::CancelConnection(RemotePath, true);
+    return platform::AddConnection(Drive, RemotePath, FUsername, FPassword) == platform::NET_NO_ERROR;
+}
+
+void TTavroNetService::DisconnectAllShares()
+{
+    for (QChar letter : QStringLiteral("EFGHIJKLMNOPQRSTUVWXYZ"))
+        DisconnectDrive(QString(letter) + QLatin1Char(':'));
+}
+
+bool TTavroNetService::ConnectAndRunScript(const QString &LogonScript, QString &ErrorMessage)
+{
+    ErrorMessage.clear();
+    const QString share = SharePath(FServerName, FNetLogonShare);
+    if (!ConnectShare(QString(), share)) {
+        ErrorMessage = QStringLiteral("Failed to connect to network share: ") + share;
+        return false;
+    }
+    // The share stays connected afterwards: programs the script started may hold files on it.
+
+    const QString networkPath = share + QLatin1Char('\\') + LogonScript;
+    const QString tempFolder = platform::IncludeTrailingPathDelimiter(
+        GetSpecialFolderPath(CSIDL_LOCAL_APPDATA) + platform::PathDelim + QStringLiteral("Temp"));
+    const QString localName = LocalScriptName(LogonScript);
+    const QString localPath = tempFolder + localName;
+
+    if (!platform::DirectoryExists(tempFolder))
+        platform::ForceDirectories(tempFolder);
+
+    SetPersistentEnvironmentVariable(UserNameVariable, FUsername, false);
+
+    if (!platform::FileExists(networkPath)) {
+        ErrorMessage = QStringLiteral("Logon script does not exist on the network share: ") + networkPath;
+        return false;
+    }
+    if (localName.isEmpty()) {
+        // No usable file name: nothing is written anywhere.
+        ErrorMessage = QStringLiteral("Failed to copy the logon script to the local machine!");
+        return false;
+    }
+    if (platform::FileExists(localPath))
+        platform::DeleteFile(localPath);
+    if (!CopyFileContents(networkPath, localPath)) {
+        ErrorMessage = QStringLiteral("Failed to copy the logon script to the local machine!");
+        return false;
+    }
+
+    platform::ProcessHandle handle = 0;
+    if (platform::ShellExecuteFile(localPath, handle) != 0) {
+        ErrorMessage = QStringLiteral("Cannot execute the local logon script!");
+        return false;
+    }
+    if (handle != 0) {
+        platform::WaitForProcessDispatching(handle);
+        platform::CloseProcessHandle(handle);
+    }
+    return true;
+}
+
+void TTavroNetService::ExecuteLogoffScripts(const QString &LogonShare)
+{
+    const QString share = SharePath(FServerName, LogonShare);
+    if (!ConnectShare(QString(), share))
+        return;
+
+    struct RemoveVariable {
+        ~RemoveVariable() { DeletePersistentEnvironmentVariable(UserNameVariable, false); }
+    } removeVariable;
+
+    // Without a script host of that name on the PATH the launcher fails and the batch
+    // file still runs.
+    const QString vbs = share + QStringLiteral("\\LOGOFF.VBS");
+    if (platform::FileExists(vbs)) {
+        FAppExec->setWait(true);
+        FAppExec->setExeName(QStringLiteral("wscript.exe \"") + vbs + QLatin1Char('"'));
+        try {
+            FAppExec->Execute();
+        } catch (const std::exception &) {
+        }
+    }
+    const QString bat = share + QStringLiteral("\\LOGOFF.BAT");
+    if (platform::FileExists(bat)) {
+        FAppExec->setWait(true);
+        FAppExec->setExeName(bat);
+        try {
+            FAppExec->Execute();
+        } catch (const std::exception &) {
+        }
+    }
+}
+
+bool TTavroNetService::IsNetworkDrive(QChar Drive)
+{
+    if (Drive >= QLatin1Char('a') && Drive <= QLatin1Char('z'))
+        Drive = Drive.toUpper();
+    QString root = QStringLiteral("?:\\");
+    root[0] = Drive;
+    return platform::IsRemoteDrive(root.left(2));
+}
+
+void TTavroNetService::DisconnectDrive(const QString &Name)
+{
+    if (!Name.isEmpty() && IsNetworkDrive(Name[0]))
+        platform::CancelConnection(Name, true);
+}

@@ -1,0 +1,318 @@
+#include "platform/netprovider.h"
+#include "platform/paths.h"
+#include "service/TavroNetService.h"
+#include "tests/fixtures/SambaServer.h"
+#include "tests/fixtures/TempEnv.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpServer>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString Netlogon = QStringLiteral("NETLOGON_V2");
+const QByteArray Variable = "TAVROLOGIN_USERNAME";
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// The logon script the tests run: it reports the variable, its environment and every
+// command line on the machine into $TAVRO_TEST_OUT.
+const QByteArray ReportingScript =
+    "printf '%s' \"$TAVROLOGIN_USERNAME\" > \"$TAVRO_TEST_OUT/user\"\n"
+    "env > \"$TAVRO_TEST_OUT/env\"\n"
+    "for f in /proc/[0-9]*/cmdline; do tr '\\0' ' ' < \"$f\"; echo; done > \"$TAVRO_TEST_OUT/cmdlines\" 2>/dev/null\n";
+
+class NetServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QString error;
+        // A missing smbd is a failure, never a skip.
+        ASSERT_TRUE(m_server.start(&error)) << qPrintable(error);
+        ASSERT_TRUE(m_out.isValid());
+        m_env.set("TAVRO_TEST_OUT", QFile::encodeName(m_out.path()));
+        m_env.unset(Variable.constData());
+        ASSERT_TRUE(m_server.putFile(Netlogon, QStringLiteral("LOGON.BAT"), ReportingScript));
+    }
+    void TearDown() override
+    {
+        // Leave no connection behind for the next test in this process.
+        for (const char *share : {"NETLOGON_V2", "HOME", "PUBLIC", "IPC$"})
+            platform::CancelConnection(m_server.unc(QLatin1String(share)), true);
+        TTavroNetService(QString(), QString(), QString(), QString()).DisconnectAllShares();
+    }
+
+    TTavroNetService service(const QString &password = QLatin1String(SambaServer::DefaultPassword),
+                             const QString &share = Netlogon) const
+    {
+        return TTavroNetService(m_server.server(), share, m_server.user(), password);
+    }
+    QString tempFolder() const { return m_home.dataHome() + QStringLiteral("/Temp/"); }
+    QString storedVariable() const
+    {
+        return QString::fromUtf8(ReadAll(m_home.configHome() + QStringLiteral("/environment.d/60-tavrologin.conf")));
+    }
+
+    SambaServer m_server;
+    TempHome m_home;
+    QTemporaryDir m_out;
+    ScopedEnv m_env;
+};
+
+} // namespace
+
+TEST_F(NetServiceTest, LogonScriptIsCopiedAndRunWithTheUserName)
+{
+    // The server name may end in a backslash; the paths are the same.
+    for (const QString &server : {m_server.server(), m_server.server() + QLatin1Char('\\')}) {
+        SCOPED_TRACE(qPrintable(server));
+        QDir(m_home.dataHome()).removeRecursively(); // the temp folder and its parent are made
+        QFile::remove(m_out.filePath(QStringLiteral("user")));
+        TTavroNetService svc(server, Netlogon, m_server.user(), QLatin1String(SambaServer::DefaultPassword));
+        QString message = QStringLiteral("stale");
+        ASSERT_TRUE(svc.ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message));
+        EXPECT_TRUE(message.isEmpty());
+        EXPECT_EQ(ReadAll(tempFolder() + QStringLiteral("LOGON.BAT")), ReportingScript);
+        // Waited for: the script has finished when the call returns.
+        EXPECT_EQ(ReadAll(m_out.filePath(QStringLiteral("user"))), m_server.user().toUtf8());
+        EXPECT_EQ(qgetenv(Variable.constData()), m_server.user().toUtf8());
+        EXPECT_TRUE(storedVariable().contains(QStringLiteral("TAVROLOGIN_USERNAME=") + m_server.user()));
+    }
+    // The password reached no environment, no command line and no file.
+    const QByteArray password = SambaServer::DefaultPassword;
+    EXPECT_FALSE(ReadAll(m_out.filePath(QStringLiteral("env"))).contains(password));
+    const QByteArray cmdlines = ReadAll(m_out.filePath(QStringLiteral("cmdlines")));
+    EXPECT_TRUE(cmdlines.contains("smbd")) << "the script saw no command lines";
+    EXPECT_FALSE(cmdlines.contains(password));
+    QDirIterator it(m_home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        EXPECT_FALSE(ReadAll(file).contains(password)) << qPrintable(file);
+    }
+}
+
+TEST_F(NetServiceTest, ScriptInSubFolderLandsInTempFolderAndStaleCopyIsReplaced)
+{
+    // A long script is copied block by block.
+    const QByteArray script = "# " + QByteArray(150000, 'x') + "\n" + ReportingScript;
+    ASSERT_TRUE(m_server.putFile(Netlogon, QStringLiteral("scripts/SUB.BAT"), script));
+    QDir().mkpath(tempFolder());
+    QFile stale(tempFolder() + QStringLiteral("SUB.BAT"));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write(QByteArray(300000, 'o'));
+    stale.close();
+
+    for (const QString &name : {QStringLiteral("scripts\\SUB.BAT"), QStringLiteral("scripts/SUB.BAT")}) {
+        SCOPED_TRACE(qPrintable(name));
+        QString message;
+        ASSERT_TRUE(service().ConnectAndRunScript(name, message)) << qPrintable(message);
+        EXPECT_EQ(ReadAll(tempFolder() + QStringLiteral("SUB.BAT")), script);
+        EXPECT_FALSE(QFile::exists(tempFolder() + QStringLiteral("scripts")));
+        EXPECT_EQ(ReadAll(m_out.filePath(QStringLiteral("user"))), m_server.user().toUtf8());
+    }
+}
+
+TEST_F(NetServiceTest, FailedConnectionReportsTheSharePathAndLeavesTheVariableUnset)
+{
+    QTcpServer closed; // a port where nothing answers once it is closed again
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const QString deadServer = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+
+    struct Row {
+        const char *what;
+        QString server, share, password;
+    };
+    const Row rows[] = {
+        {"wrong password", m_server.server(), Netlogon, QStringLiteral("not-the-password")},
+        {"empty password", m_server.server(), Netlogon, QString()},
+        {"no server", deadServer, Netlogon, QLatin1String(SambaServer::DefaultPassword)},
+        {"missing share", m_server.server(), QStringLiteral("NOSUCHSHARE"), QLatin1String(SambaServer::DefaultPassword)},
+        // A share that admits guests must not let a wrong password in as a guest.
+        {"wrong password on a guest share", m_server.server(), QStringLiteral("PUBLIC"), QStringLiteral("nope")},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        TTavroNetService svc(row.server, row.share, m_server.user(), row.password);
+        QString message;
+        EXPECT_FALSE(svc.ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message));
+        EXPECT_EQ(message, QStringLiteral("Failed to connect to network share: \\\\") + row.server + QLatin1Char('\\') + row.share);
+        EXPECT_FALSE(qEnvironmentVariableIsSet(Variable.constData()));
+        EXPECT_FALSE(storedVariable().contains(QStringLiteral("TAVROLOGIN_USERNAME")));
+        EXPECT_FALSE(QFile::exists(m_out.filePath(QStringLiteral("user"))));
+    }
+}
+
+TEST_F(NetServiceTest, WrongPasswordRightAfterRightOneFails)
+{
+    const QString logon = m_server.unc(Netlogon) + QStringLiteral("\\LOGON.BAT");
+    QString message;
+    ASSERT_TRUE(service().ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message)) << qPrintable(message);
+    ASSERT_TRUE(platform::FileExists(logon));
+
+    // Same server and user, cached session and all: the second attempt must fail.
+    EXPECT_FALSE(service(QStringLiteral("wrong")).ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message));
+    EXPECT_EQ(message, QStringLiteral("Failed to connect to network share: ") + m_server.unc(Netlogon));
+    // The old connection was replaced, not kept: the share is no longer readable.
+    EXPECT_FALSE(platform::FileExists(logon));
+
+    // The same for the secondary server's IPC$, which cannot be listed but authenticates.
+    EXPECT_TRUE(service().ConnectShare(QString(), m_server.unc(QStringLiteral("IPC$"))));
+    EXPECT_FALSE(service(QStringLiteral("wrong")).ConnectShare(QString(), m_server.unc(QStringLiteral("IPC$"))));
+    EXPECT_TRUE(service().ConnectShare(QString(), m_server.unc(QStringLiteral("IPC$"))));
+}
+
+TEST_F(NetServiceTest, MissingScriptIsReportedAfterTheVariableIsSet)
+{
+    QString message;
+    EXPECT_FALSE(service().ConnectAndRunScript(QStringLiteral("scripts\\NOPE.BAT"), message));
+    EXPECT_EQ(message, QStringLiteral("Logon script does not exist on the network share: ")
+                           + m_server.unc(Netlogon) + QStringLiteral("\\scripts\\NOPE.BAT"));
+    EXPECT_EQ(qgetenv(Variable.constData()), m_server.user().toUtf8());
+    EXPECT_TRUE(storedVariable().contains(QStringLiteral("TAVROLOGIN_USERNAME=") + m_server.user()));
+    EXPECT_TRUE(QDir(tempFolder()).exists());
+    EXPECT_TRUE(QDir(tempFolder()).isEmpty());
+}
+
+TEST_F(NetServiceTest, ScriptNameFromProfileNeverLeavesTheTempFolder)
+{
+    ASSERT_TRUE(m_server.putFile(Netlogon, QStringLiteral("scripts/ESC.BAT"), ReportingScript));
+    QDir().mkpath(tempFolder());
+    struct Row {
+        QString name;
+        bool runs;        // the server finds the file
+        const char *copy; // the one file written into Temp
+    };
+    const Row rows[] = {
+        {QStringLiteral("scripts/../LOGON.BAT"), true, "LOGON.BAT"},
+        {QStringLiteral("/scripts/ESC.BAT"), true, "ESC.BAT"},
+        {QStringLiteral("../../LOGON.BAT"), false, nullptr},
+        {QStringLiteral("scripts\\..\\..\\LOGON.BAT"), false, nullptr},
+        {QStringLiteral(".."), false, nullptr},
+        {QStringLiteral("scripts/.."), false, nullptr},
+        {QStringLiteral("scripts\\"), false, nullptr},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(qPrintable(row.name));
+        QDir(tempFolder()).removeRecursively();
+        QString message;
+        EXPECT_EQ(service().ConnectAndRunScript(row.name, message), row.runs) << qPrintable(message);
+        // Whatever the outcome, the only file written is a plain name inside Temp.
+        QStringList written;
+        QDirIterator it(m_home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString file = it.next();
+            if (!file.startsWith(m_home.configHome() + QStringLiteral("/environment.d/")))
+                written.append(file);
+        }
+        EXPECT_EQ(written, row.copy ? QStringList{tempFolder() + QLatin1String(row.copy)} : QStringList{});
+    }
+}
+
+TEST_F(NetServiceTest, DisconnectAllSharesDropsDrivesEToZOnly)
+{
+    TTavroNetService svc = service();
+    const QString home = m_server.unc(QStringLiteral("HOME"));
+    ASSERT_TRUE(svc.ConnectShare(QStringLiteral("F:"), home));
+    ASSERT_TRUE(svc.ConnectShare(QStringLiteral("m:"), m_server.unc(QStringLiteral("PUBLIC"))));
+    ASSERT_TRUE(svc.ConnectShare(QStringLiteral("D:"), home));
+    ASSERT_TRUE(svc.ConnectShare(QString(), m_server.unc(Netlogon)));
+    EXPECT_TRUE(platform::IsRemoteDrive(QStringLiteral("F:")));
+    EXPECT_TRUE(platform::IsRemoteDrive(QStringLiteral("M:")));
+    EXPECT_FALSE(platform::IsRemoteDrive(QStringLiteral("E:")));
+    // A drive name is taken once.
+    EXPECT_FALSE(svc.ConnectShare(QStringLiteral("F:"), m_server.unc(QStringLiteral("PUBLIC"))));
+
+    TTavroNetService(QString(), QString(), QString(), QString()).DisconnectAllShares();
+
+    EXPECT_FALSE(platform::IsRemoteDrive(QStringLiteral("F:")));
+    EXPECT_FALSE(platform::IsRemoteDrive(QStringLiteral("M:")));
+    EXPECT_TRUE(platform::IsRemoteDrive(QStringLiteral("D:")));
+    // The deviceless connection is still in place.
+    EXPECT_EQ(platform::CancelConnection(m_server.unc(Netlogon), false), platform::NET_NO_ERROR);
+    EXPECT_EQ(platform::CancelConnection(QStringLiteral("D:"), true), platform::NET_NO_ERROR);
+    EXPECT_EQ(platform::CancelConnection(QStringLiteral("D:"), true), platform::NET_ERROR_NOT_CONNECTED);
+    // With every connection gone, the credentials are gone too: nothing on the server is readable.
+    EXPECT_FALSE(platform::FileExists(m_server.unc(Netlogon) + QStringLiteral("\\LOGON.BAT")));
+}
+
+TEST_F(NetServiceTest, LogoffScriptsRunVbsThenBatAndRemoveTheVariable)
+{
+    // A stand-in script host on the PATH records when it runs; LOGOFF.BAT does the same.
+    QTemporaryDir bin;
+    const QString log = m_out.filePath(QStringLiteral("order"));
+    {
+        QFile host(bin.filePath(QStringLiteral("wscript.exe")));
+        ASSERT_TRUE(host.open(QIODevice::WriteOnly));
+        host.write("#!/bin/sh\nsleep 0.3\nprintf 'VBS %s\\n' \"$1\" >> \"$TAVRO_TEST_OUT/order\"\n");
+        host.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const QByteArray bat = "echo \"BAT $TAVROLOGIN_USERNAME\" >> \"$TAVRO_TEST_OUT/order\"\n";
+    ASSERT_TRUE(m_server.putFile(Netlogon, QStringLiteral("LOGOFF.VBS"), "WScript.Echo 1\n"));
+    ASSERT_TRUE(m_server.putFile(Netlogon, QStringLiteral("LOGOFF.BAT"), bat));
+    ASSERT_TRUE(m_server.putFile(QStringLiteral("PUBLIC"), QStringLiteral("LOGOFF.BAT"), bat));
+    const QByteArray path = qgetenv("PATH");
+
+    struct Row {
+        const char *what;
+        QString share, password;
+        bool hostOnPath;
+        QByteArray expected;
+        bool variableRemoved;
+    };
+    const QByteArray vbsLine = "VBS " + (m_server.unc(Netlogon) + QStringLiteral("\\LOGOFF.VBS")).toUtf8() + "\n";
+    const QByteArray batLine = "BAT " + m_server.user().toUtf8() + "\n";
+    const Row rows[] = {
+        {"both scripts", Netlogon, QLatin1String(SambaServer::DefaultPassword), true, vbsLine + batLine, true},
+        {"no script host: the batch file still runs", Netlogon, QLatin1String(SambaServer::DefaultPassword), false, batLine, true},
+        {"only the batch file", QStringLiteral("PUBLIC"), QLatin1String(SambaServer::DefaultPassword), true, batLine, true},
+        {"neither file", QStringLiteral("HOME"), QLatin1String(SambaServer::DefaultPassword), true, QByteArray(), true},
+        {"share cannot be connected", Netlogon, QStringLiteral("wrong"), true, QByteArray(), false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        QFile::remove(log);
+        ScopedEnv env("PATH", row.hostOnPath ? QFile::encodeName(bin.path()) + ':' + path : path);
+        qputenv(Variable.constData(), m_server.user().toUtf8());
+        TTavroNetService svc(m_server.server(), QStringLiteral("unused"), m_server.user(), row.password);
+        svc.ExecuteLogoffScripts(row.share);
+        EXPECT_EQ(QFile::exists(log) ? ReadAll(log) : QByteArray(), row.expected);
+        EXPECT_EQ(qEnvironmentVariableIsSet(Variable.constData()), !row.variableRemoved);
+    }
+}
+
+TEST_F(NetServiceTest, SilentServerIsGivenUpWhileTheWindowStaysResponsive)
+{
+    // Accepts connections and never answers, like a hung server.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    const QString server = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(100);
+
+    QElapsedTimer clock;
+    clock.start();
+    TTavroNetService svc(server, Netlogon, m_server.user(), QLatin1String(SambaServer::DefaultPassword));
+    QString message;
+    EXPECT_FALSE(svc.ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message));
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_EQ(message, QStringLiteral("Failed to connect to network share: \\\\") + server + QStringLiteral("\\") + Netlogon);
+    EXPECT_EQ(platform::NetTimeout(), 15000);
+    EXPECT_GE(elapsed, 10000);
+    EXPECT_LE(elapsed, 16500);
+    EXPECT_GT(ticks, elapsed / 100 / 2) << "window messages were not dispatched during the wait";
+
+    // The provider is usable again at once.
+    EXPECT_TRUE(service().ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message)) << qPrintable(message);
+}

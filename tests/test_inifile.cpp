@@ -1,0 +1,213 @@
+#include "config/inifile.h"
+
+#include "platform/errors.h"
+#include "platform/paths.h"
+#include "platform/programname.h"
+#include "utility/utility.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeBytes(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(platform::ExtractFilePath(path));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(data);
+}
+
+// The machine-wide data folder points at a fresh temp folder for each test.
+class IniFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        qputenv("TAVROLOGIN_COMMON_APPDATA", QFile::encodeName(tmp.path()));
+        SetProfileDefaults();
+        SetAppDefaults();
+    }
+    void TearDown() override { qunsetenv("TAVROLOGIN_COMMON_APPDATA"); }
+
+    QString dataFolder() const { return tmp.path() + "/Tavro Login 2/"; }
+    QString profilePath(const QString &name) const { return dataFolder() + "config/" + name; }
+
+    // Runs `f` and returns the message of the EIniFileException it raised.
+    template <typename F>
+    static QString writeError(F f)
+    {
+        try {
+            f();
+        } catch (const EIniFileException &e) {
+            return e.message();
+        }
+        return QStringLiteral("<no error>");
+    }
+
+    QTemporaryDir tmp;
+};
+
+TEST_F(IniFile, Folders)
+{
+    const struct {
+        QString common, data;
+    } cases[] = {
+        {"/srv/common", "/srv/common/Tavro Login 2/"},
+        {"/srv/common/", "/srv/common/Tavro Login 2/"},
+        {"/", "/Tavro Login 2/"},
+    };
+    for (const auto &c : cases) {
+        qputenv("TAVROLOGIN_COMMON_APPDATA", QFile::encodeName(c.common));
+        EXPECT_EQ(GetDataFolder(), c.data);
+        EXPECT_EQ(GetProfileFolder(), c.data + "config/");
+    }
+}
+
+TEST_F(IniFile, FirstStartCreatesBothFiles)
+{
+    ASSERT_FALSE(QFile::exists(GetAppFolder() + platform::ProgramFileName));
+    EXPECT_EQ(AppSettings.AppVersion, "0.0.0") << "a missing program file gives zeros, start goes on";
+
+    LoadAppSettings();
+    ReadProfile(AppSettings.AppDefaultProfile);
+
+    EXPECT_EQ(readBytes(dataFolder() + "tavrologin.ini"),
+              "[TavroLogin]\r\n"
+              "Version=0.0.0\r\n"
+              "Default Profile=Tavro-Net Default.ini\r\n"
+              "Update Location=https://update.tavro-net.example/tavrologin/\r\n"
+              "Auto Update=0\r\n");
+    EXPECT_EQ(readBytes(profilePath("Tavro-Net Default.ini")),
+              "[TavroLogin]\r\n"
+              "Server=TAVRONET\r\n"
+              "Logon Script=LOGON.BAT\r\n"
+              "Remote Server=\r\n"
+              "Wallpaper=" + (GetAppFolder() + "classicbg.bmp").toUtf8() + "\r\n"
+              "Auto Logoff Time=0\r\n"
+              "Enable Remote Message=0\r\n"
+              "Remote Message=\r\n"
+              "Net Logon Share=NETLOGON_V2\r\n");
+    EXPECT_EQ(AppSettings.AppDefaultProfile, "Tavro-Net Default.ini");
+    EXPECT_EQ(ProfileSettings.ProfileServer, "TAVRONET");
+}
+
+TEST_F(IniFile, MissingProfileIsACopyOfTheCurrentOne)
+{
+    ProfileSettings.ProfileServer = "BRAVO";
+    ProfileSettings.ProfileAutoLogoffTime = "15";
+    ReadProfile("Copy.ini");
+    EXPECT_EQ(ProfileSettings.ProfileServer, "BRAVO");
+    EXPECT_EQ(ProfileSettings.ProfileAutoLogoffTime, "15");
+    EXPECT_EQ(ProfileSettings.ProfileLogonScript, "LOGON.BAT");
+    EXPECT_TRUE(readBytes(profilePath("Copy.ini")).startsWith("[TavroLogin]\r\nServer=BRAVO\r\n"));
+}
+
+TEST_F(IniFile, MissingKeysReadTheirReadDefaults)
+{
+    writeBytes(profilePath("Sparse.ini"), "[tavrologin]\nSERVER = \"CHARLIE\" \n[Other]\nWallpaper=x\n");
+    ReadProfile("Sparse.ini");
+    EXPECT_EQ(ProfileSettings.ProfileServer, "CHARLIE");
+    EXPECT_EQ(ProfileSettings.ProfileAutoLogoffTime, "0");
+    EXPECT_EQ(ProfileSettings.ProfileEnableRemoteMessage, "0");
+    for (const QString *field : {&ProfileSettings.ProfileLogonScript, &ProfileSettings.ProfileRemoteServer,
+                                 &ProfileSettings.ProfileWallpaper, &ProfileSettings.ProfileRemoteMessage,
+                                 &ProfileSettings.ProfileNetLogonShare})
+        EXPECT_EQ(*field, "") << "start values play no part in a read";
+}
+
+TEST_F(IniFile, ProfileRoundTripsAndStaysOneLinePerKey)
+{
+    const TProfileSettings written{
+        "DELTA", "LOGON.HTA", "ECHO", "C:\\new\\tavro\\bg.bmp", "30", "1",
+        "Welcome!\r\nThis is a remote session.\n\\:odd \\n text\\", QStringLiteral(u"NETLOGON_Ü")};
+    ProfileSettings = written;
+    WriteProfile("Round.ini");
+    SetProfileDefaults();
+    ReadProfile("Round.ini");
+
+    const auto fields = [](const TProfileSettings &s) {
+        return QStringList{s.ProfileServer, s.ProfileLogonScript, s.ProfileRemoteServer, s.ProfileWallpaper,
+                           s.ProfileAutoLogoffTime, s.ProfileEnableRemoteMessage, s.ProfileRemoteMessage,
+                           s.ProfileNetLogonShare};
+    };
+    EXPECT_EQ(fields(ProfileSettings), fields(written));
+    const QByteArray file = readBytes(profilePath("Round.ini"));
+    EXPECT_EQ(file.count('\n'), 9) << file.toStdString();
+    EXPECT_TRUE(file.contains("\r\nWallpaper=C:\\new\\tavro\\bg.bmp\r\n")) << "plain values stored as they are";
+}
+
+TEST_F(IniFile, UnknownContentSurvivesWrites)
+{
+    writeBytes(profilePath("Keep.ini"),
+               "\xEF\xBB\xBF; managed by hand\n"
+               "[Extra]\nserver=not ours\n"
+               "[TAVROLOGIN]\nserver=OLD\nColour=blue\n\n"
+               "[More]\r\nx=\xFF\xFE\r\n");
+    ProfileSettings.ProfileServer = "NEW";
+    WriteProfile("Keep.ini");
+    EXPECT_EQ(readBytes(profilePath("Keep.ini")),
+              "\xEF\xBB\xBF; managed by hand\n"
+              "[Extra]\nserver=not ours\n"
+              "[TAVROLOGIN]\nserver=NEW\r\nColour=blue\n"
+              "Logon Script=LOGON.BAT\r\n"
+              "Remote Server=\r\n"
+              "Wallpaper=" + (GetAppFolder() + "classicbg.bmp").toUtf8() + "\r\n"
+              "Auto Logoff Time=0\r\n"
+              "Enable Remote Message=0\r\n"
+              "Remote Message=\r\n"
+              "Net Logon Share=NETLOGON_V2\r\n"
+              "\n"
+              "[More]\r\nx=\xFF\xFE\r\n");
+
+    writeBytes(dataFolder() + "tavrologin.ini", "[TavroLogin]\r\nversion=1.0.0\r\nChannel=beta\r\n");
+    LoadAppSettings();
+    EXPECT_EQ(AppSettings.AppVersion, "1.0.0") << "the stored version replaces the program's";
+    WriteAppSettings();
+    EXPECT_TRUE(readBytes(dataFolder() + "tavrologin.ini")
+                    .startsWith("[TavroLogin]\r\nversion=1.0.0\r\nChannel=beta\r\nDefault Profile="));
+}
+
+TEST_F(IniFile, EmptyDefaultProfileFallsBackToTheStartProfile)
+{
+    writeBytes(dataFolder() + "tavrologin.ini", "[TavroLogin]\r\nVersion=2.0.0\r\nDefault Profile=  \r\n");
+    LoadAppSettings();
+    EXPECT_EQ(AppSettings.AppDefaultProfile, "Tavro-Net Default.ini");
+    ReadProfile(AppSettings.AppDefaultProfile);
+    EXPECT_TRUE(QFile::exists(profilePath("Tavro-Net Default.ini")));
+
+    QFile::remove(profilePath("Tavro-Net Default.ini"));
+    EXPECT_NO_THROW(ReadProfile(QString()));
+    EXPECT_TRUE(QFile::exists(profilePath("Tavro-Net Default.ini")));
+}
+
+TEST_F(IniFile, UnwritableDataFolderRaisesTheWriteError)
+{
+    // Root may write anywhere, so use places no one can: below a regular file, and /proc.
+    const QString file = tmp.filePath("plain-file");
+    writeBytes(file, "x");
+    for (const QString &common : {file, QStringLiteral("/proc")}) {
+        qputenv("TAVROLOGIN_COMMON_APPDATA", QFile::encodeName(common));
+        EXPECT_EQ(writeError([] { LoadAppSettings(); }),
+                  "Unable to write to " + common + "/Tavro Login 2/tavrologin.ini");
+        EXPECT_EQ(writeError([] { ReadProfile("Tavro-Net Default.ini"); }),
+                  "Unable to write to " + common + "/Tavro Login 2/config/Tavro-Net Default.ini");
+    }
+    EXPECT_EQ(readBytes(file), "x");
+
+    // A folder where the profile file should be is no file either.
+    qputenv("TAVROLOGIN_COMMON_APPDATA", QFile::encodeName(tmp.path()));
+    QDir().mkpath(profilePath("Folder.ini"));
+    EXPECT_EQ(writeError([] { ReadProfile("Folder.ini"); }),
+              "Unable to write to " + profilePath("Folder.ini"));
+}
+
+} // namespace
