@@ -202,8 +202,6 @@ public:
                     c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
             const qsizetype size = kBlockSize + std::max<qsizetype>(m_needle.size() - 1, 0);
             m_buffer.resize(static_cast<size_t>(size));
-            if (ff.SI.IgnoreCase)
-                m_folded.resize(static_cast<size_t>(size));
         }
     }
 
@@ -251,15 +249,34 @@ public:
 private:
     bool Contains(const char *data, qsizetype size)
     {
-        if (ff.SI.IgnoreCase) {
-            char *folded = m_folded.data();
-            for (qsizetype k = 0; k < size; ++k)
-                folded[k] = static_cast<char>(FoldAscii(static_cast<unsigned char>(data[k])));
-            data = folded;
+        const size_t n = static_cast<size_t>(m_needle.size());
+        const char *needle = m_needle.constData();
+        if (!ff.SI.IgnoreCase)
+            return ::memmem(data, static_cast<size_t>(size), needle, n) != nullptr;
+        // Candidates are found by the first byte in either case, then checked with ASCII
+        // letters folded; much faster than folding every byte read.
+        const char *end = data + size - static_cast<qsizetype>(n) + 1; // candidates start before end
+        const char first = needle[0];
+        const bool letter = first >= 'A' && first <= 'Z';
+        auto next = [end](const char *from, char c) -> const char * {
+            return from < end ? static_cast<const char *>(std::memchr(from, c, static_cast<size_t>(end - from)))
+                              : nullptr;
+        };
+        const char *upper = next(data, first);
+        const char *lower = letter ? next(data, static_cast<char>(first + 32)) : nullptr;
+        while (upper || lower) {
+            const char *c = !lower ? upper : !upper ? lower : std::min(upper, lower);
+            size_t k = 1;
+            while (k < n && static_cast<char>(FoldAscii(static_cast<unsigned char>(c[k]))) == needle[k])
+                ++k;
+            if (k == n)
+                return true;
+            if (c == upper)
+                upper = next(c + 1, first);
+            else
+                lower = next(c + 1, static_cast<char>(first + 32));
         }
-        return ::memmem(data, static_cast<size_t>(size), m_needle.constData(),
-                        static_cast<size_t>(m_needle.size()))
-               != nullptr;
+        return false;
     }
 
     bool StopRequested() const { return m_threaded ? ff.fStopRequested.load() : ff.fAborted.load(); }
@@ -381,7 +398,6 @@ private:
     bool m_threaded;
     QByteArray m_needle;
     std::vector<char> m_buffer;
-    std::vector<char> m_folded;
     std::unordered_set<platform::FolderId, IdHash> m_visited;
     platform::DirectoryLister *m_current = nullptr;
     static constexpr int kBatch = 64;

@@ -419,6 +419,8 @@ TEST(FindFile, ContentSearch)
         {"case ignored", "abc", true, "xxABCxx", true},
         {"case kept", "abc", false, "xxABCxx", false},
         {"exact", "abc", false, "abc", true},
+        {"false starts in both cases", "abc", true, "Abx aBx ABD abC", true},
+        {"first character not a letter", "1a2", true, "xx1b2 1A2", true},
         {"only as UTF-16", "abc", true, utf16, false},
         {"shorter file", "abc", true, "ab", false},
         {"zero byte inside", "abc", true, QByteArray("a\0bc", 4), false},
