@@ -8,6 +8,7 @@
 #include "config/csl.h"
 #include "config/inifile.h"
 #include "platform/messageloop.h"
+#include "platform/sessionend.h"
 
 int main(int argc, char **argv)
 {
@@ -31,6 +32,8 @@ int main(int argc, char **argv)
         return 1;
     }
     form->OnClose = [] { platform::Terminate(); };
+    // The end of the desktop session closes the window: no log-off, connections stay.
+    platform::OnSessionEnd([window = form.get()] { window->close(); });
 
     // The configuration window, created hidden; it lists the profile folder now.
     auto configure = std::make_unique<TFormConfigure>(form.get());
