@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <exception>
+
+// The application title: task-bar text and the caption of every message box.
+extern const QString ApplicationTitle;
+
+// The text an escaping error shows to the user.
+QString ExceptionMessage(std::exception_ptr error);
+// Shows the current exception (call inside a catch block) in the standard error box.
+void HandleException();
+
+// An error that escapes an event handler ends that handler only: it is shown in
+// the standard error box and the program goes on.
+class TTavroApplication : public QApplication {
+    Q_OBJECT
+public:
+    using QApplication::QApplication;
+    bool notify(QObject *receiver, QEvent *event) override;
+};

@@ -1,0 +1,47 @@
+#include <QDialog>
+#include <QIcon>
+#include <memory>
+
+#include "app/application.h"
+#include "app/configlink.h"
+#include "app/login.h"
+#include "config/csl.h"
+#include "config/inifile.h"
+#include "platform/messageloop.h"
+
+int main(int argc, char **argv)
+{
+    TTavroApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tavrologin"));
+    QApplication::setApplicationDisplayName(ApplicationTitle);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/trayicon.png")));
+    // The login window hides to the notification area: hiding it must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // The settings' start values come before any window.
+    SetProfileDefaults();
+    SetAppDefaults();
+
+    std::unique_ptr<TTavroNetLoginForm> form;
+    try {
+        // The single-instance guard acts while the window is built.
+        form = std::make_unique<TTavroNetLoginForm>();
+    } catch (...) {
+        HandleException();
+        return 1;
+    }
+    form->OnClose = [] { platform::Terminate(); };
+
+    // The configuration window, created hidden; it lists the profile folder now.
+    auto configure = std::make_unique<TFormConfigure>(form.get());
+    ConnectConfigureWindow(*form, *configure);
+
+    // A surplus copy has been asked to end: it never shows its window.
+    if (platform::ShowMainForm() && !platform::Terminated())
+        form->show();
+    const int result = QApplication::exec();
+
+    configure.reset();
+    form.reset();
+    return result;
+}
