@@ -712,3 +712,7 @@ void TFindFile::DoComplete()
         handler(this);
     }
 }
+
+// Compiled here rather than with the other components, so that a program using only
+// the finder does not link them.
+#include "moc_FindFile.cpp"

@@ -12,8 +12,6 @@
 
 namespace platform {
 
-const QChar PathDelim = QLatin1Char('/');
-
 bool FileExists(const QString &path)
 {
     if (IsUncPath(path))
