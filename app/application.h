@@ -7,8 +7,6 @@
 // The application title: task-bar text and the caption of every message box.
 extern const QString ApplicationTitle;
 
-// The text an escaping error shows to the user.
-QString ExceptionMessage(std::exception_ptr error);
 // Shows the current exception (call inside a catch block) in the standard error box.
 void HandleException();
 

@@ -314,9 +314,7 @@ void TTavroNetLoginForm::showEvent(QShowEvent *event)
 void TTavroNetLoginForm::FormShow()
 {
     TrayIcon->hide();
-    FChangingState = true;
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    FChangingState = false;
+    ClearMinimized();
     BringToFront();
     RestoreApplicationIfMinimized();
 
@@ -618,9 +616,7 @@ void TTavroNetLoginForm::ResetLoginWindow()
     DisconnectAllShares();
     LoggedOn = false;
     EnableBoxes();
-    FChangingState = true;
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    FChangingState = false;
+    ClearMinimized();
     show();
     FocusUsername();
     LoginLabel->setText(LoginCaption);
@@ -677,6 +673,14 @@ void TTavroNetLoginForm::BringToFront()
     activateWindow();
 }
 
+// Our own state change must not count as the user minimising the window.
+void TTavroNetLoginForm::ClearMinimized()
+{
+    FChangingState = true;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    FChangingState = false;
+}
+
 void TTavroNetLoginForm::RestoreApplicationIfMinimized()
 {
     if (!FAppMinimized)
@@ -695,9 +699,7 @@ void TTavroNetLoginForm::ApplicationEventsRestore()
 {
     FAppMinimized = false;
     TrayIcon->hide();
-    FChangingState = true;
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    FChangingState = false;
+    ClearMinimized();
     show();
     BringToFront();
 }
@@ -705,9 +707,7 @@ void TTavroNetLoginForm::ApplicationEventsRestore()
 void TTavroNetLoginForm::TrayIconClick()
 {
     TrayIcon->hide();
-    FChangingState = true;
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    FChangingState = false;
+    ClearMinimized();
     show();
     BringToFront();
     RestoreApplicationIfMinimized();

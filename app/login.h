@@ -142,6 +142,7 @@ private:
     void FormCreate();
     void FormClose();
     void PanelMouse(QObject *watched, QMouseEvent *event);
+    void ClearMinimized();
     void RestoreApplicationIfMinimized();
     void BringToFront();
     void FocusUsername();

@@ -39,19 +39,6 @@ QString ProfileName(const QString &fileName)
     return fileName.left(qMax(0, fileName.size() - 4));
 }
 
-QString CurrentExceptionMessage()
-{
-    try {
-        throw;
-    } catch (const Exception &e) {
-        return e.message();
-    } catch (const std::exception &e) {
-        return QString::fromLocal8Bit(e.what());
-    } catch (...) {
-        return QStringLiteral("An unexpected error occurred.");
-    }
-}
-
 // A decimal integer and nothing else, as the stored minutes must be.
 int StrictToInt(const QString &text)
 {
@@ -170,7 +157,7 @@ TFormConfigure::TFormConfigure(QWidget *parent)
     DeleteProfileFile = platform::DeleteFile;
     OnException = [this] {
         QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
-                        CurrentExceptionMessage(), QMessageBox::Ok, this);
+                        ExceptionMessage(std::current_exception()), QMessageBox::Ok, this);
         box.exec();
     };
 

@@ -42,6 +42,9 @@ public:
     using Exception::Exception;
 };
 
+// The text an escaping error shows to the user.
+QString ExceptionMessage(std::exception_ptr error);
+
 namespace platform {
 // "Operation: system text" for an errno value, as the platform's own message.
 QString SystemErrorText(int code);
