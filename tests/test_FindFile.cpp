@@ -5,9 +5,11 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -695,6 +697,45 @@ TEST(FindFileBackground, SameFindsOnTheWindowThreadThenComplete)
     EXPECT_FALSE(rb.offWindowThread);
     EXPECT_FALSE(rb.busyAtComplete);
     EXPECT_EQ(rb.completes, 1);
+}
+
+TEST(FindFileBackground, HandlerWithANestedLoopGetsNothingInside)
+{
+    QTemporaryDir tmp;
+    const QString d = tmp.path();
+    MakeTree(d, 5, 20);
+
+    TFindFile ff;
+    Recorder r;
+    r.Attach(ff);
+    bool inside = false;
+    bool reentered = false;
+    ff.OnFound = [&](QObject *, const QString &, TSearchRec &rec) {
+        reentered |= inside;
+        r.found << rec.Name;
+        r.events << "found";
+        if (r.found.size() == 1) {
+            // As a modal box would: the worker finishes the walk meanwhile.
+            inside = true;
+            QEventLoop loop;
+            QTimer::singleShot(100, &loop, &QEventLoop::quit);
+            loop.exec();
+            inside = false;
+        }
+    };
+    ff.OnComplete = [&](QObject *) {
+        reentered |= inside;
+        r.events << "complete";
+    };
+    ff.OnNewFolder = nullptr; // the worker runs to its end without waiting for answers
+    ff.setLocation(d);
+    ff.setThreaded(true);
+    ff.Execute();
+    ASSERT_TRUE(WaitIdle(ff));
+    EXPECT_FALSE(reentered);
+    EXPECT_EQ(r.found.size(), 100);
+    EXPECT_EQ(r.events.last(), "complete");
+    EXPECT_EQ(r.events.count("complete"), 1);
 }
 
 TEST(FindFileBackground, PriorityOverridesAndIgnoredFolders)
