@@ -30,6 +30,7 @@
 #include "components/FindFile.h"
 #include "components/adpInstanceControl.h"
 #include "config/inifile.h"
+#include "platform/dialogfont.h"
 #include "platform/errors.h"
 #include "platform/messageloop.h"
 #include "platform/paths.h"
@@ -144,12 +145,7 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     setFixedSize(348, 176);
 
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                      QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(platform::DialogFont());
 
     MessagePanel = ui->MessagePanel;
     MessageImage = ui->MessageImage;

@@ -20,6 +20,7 @@
 #include "components/FindFile.h"
 #include "config/inifile.h"
 #include "config/spinedit.h"
+#include "platform/dialogfont.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
 #include "platform/programname.h"
@@ -102,13 +103,7 @@ TFormConfigure::TFormConfigure(QWidget *parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(567, 314);
-    // The classic dialog font where it exists, else a sans face of about its width.
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Tahoma"),
-                      QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                      QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(platform::DialogFont());
 
     PageControl1 = ui->PageControl1;
     TabSheet1 = ui->TabSheet1;
