@@ -119,26 +119,23 @@ void TTavroNetService::ExecuteLogoffScripts(const QString &LogonShare)
         ~RemoveVariable() { DeletePersistentEnvironmentVariable(UserNameVariable, false); }
     } removeVariable;
 
+    // Each script is waited for; a failure to start one is dropped and the next still runs.
+    const auto runIfPresent = [this](const QString &file, const QString &commandLine) {
+        if (!platform::FileExists(file))
+            return;
+        FAppExec->setWait(true);
+        FAppExec->setExeName(commandLine);
+        try {
+            FAppExec->Execute();
+        } catch (const std::exception &) {
+        }
+    };
     // Without a script host of that name on the PATH the launcher fails and the batch
     // file still runs.
     const QString vbs = share + QStringLiteral("\\LOGOFF.VBS");
-    if (platform::FileExists(vbs)) {
-        FAppExec->setWait(true);
-        FAppExec->setExeName(QStringLiteral("wscript.exe \"") + vbs + QLatin1Char('"'));
-        try {
-            FAppExec->Execute();
-        } catch (const std::exception &) {
-        }
-    }
+    runIfPresent(vbs, QStringLiteral("wscript.exe \"") + vbs + QLatin1Char('"'));
     const QString bat = share + QStringLiteral("\\LOGOFF.BAT");
-    if (platform::FileExists(bat)) {
-        FAppExec->setWait(true);
-        FAppExec->setExeName(bat);
-        try {
-            FAppExec->Execute();
-        } catch (const std::exception &) {
-        }
-    }
+    runIfPresent(bat, bat);
 }
 
 bool TTavroNetService::IsNetworkDrive(QChar Drive)
