@@ -2,6 +2,7 @@
 #include "platform/sharedblock.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <thread>
 #include <unistd.h>
@@ -26,62 +28,50 @@ namespace {
 
 using View = platform::SharedBlock::View;
 
-// Each test run works below ROOT/<pid>; what a killed run left there is removed by the next.
-QString Root()
-{
-    return QDir::tempPath() + QStringLiteral("/tavro-guard-tests");
-}
+// Each test run works below Root()/<pid>/<test>/<folder>/guardcopy; what a killed run
+// left there is removed by the next.
+QString Root() { return QDir::tempPath() + "/tavro-guard-tests"; }
 
-QString ProgramName()
+// Discards the blocks of the programs below DIR, then DIR itself.
+void RemoveRun(const QString &dir)
 {
-    return QStringLiteral("guardcopy");
+    for (QDirIterator it(dir, {"guardcopy"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        platform::SharedBlock::Remove(TadpInstanceControl::MappingNameFor(it.next()));
+    QDir(dir).removeRecursively();
 }
 
 void RemoveDeadRuns()
 {
     QDir root(Root());
-    for (const QString &run : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const pid_t pid = run.toInt();
-        if (pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM))
-            continue;
-        QDir runDir(root.filePath(run));
-        for (const QString &test : runDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            for (const QString &copy : QDir(runDir.filePath(test)).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-                platform::SharedBlock::Remove(TadpInstanceControl::MappingNameFor(
-                    runDir.filePath(test + QLatin1Char('/') + copy + QLatin1Char('/') + ProgramName())));
-        runDir.removeRecursively();
-    }
+    for (const QString &run : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (const pid_t pid = run.toInt(); pid <= 0 || (::kill(pid, 0) != 0 && errno != EPERM))
+            RemoveRun(root.filePath(run));
 }
 
 // One running copy of the helper program, read line by line.
-class Copy {
+class Copy : public QProcess {
 public:
     Copy(const QString &program, const QStringList &args, const QProcessEnvironment &env)
     {
-        m_process.setProcessEnvironment(env);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(program, args);
-        m_process.waitForStarted(5000);
-        m_pid = m_process.processId();
+        setProcessEnvironment(env);
+        setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        start(program, args);
+        waitForStarted(5000);
+        m_pid = processId(); // kept: QProcess forgets it once the copy has ended
     }
-    ~Copy()
+    ~Copy() override
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.closeWriteChannel();
-            if (!m_process.waitForFinished(3000))
-                m_process.kill();
-            m_process.waitForFinished(3000);
-        }
+        closeWriteChannel(); // the copy quits at the end of its input
+        if (state() != NotRunning && !waitForFinished(3000))
+            kill();
+        waitForFinished(3000);
     }
 
-    // Kept, since QProcess forgets it once the copy has ended.
     qint64 Pid() const { return m_pid; }
-    void Send(const char *command) { m_process.write(QByteArray(command) + '\n'); }
-
-    // Waits for a line starting with PREFIX after the last one expected; returns it, or
-    // an empty text when none came in time.
-    QString Expect(const QString &prefix, int ms = 10000) { return ExpectOneOf({prefix}, ms); }
-    QString ExpectOneOf(const QStringList &prefixes, int ms = 10000)
+    void Send(const char *command) { write(QByteArray(command) + '\n'); }
+    // The next line, after the last one expected, that starts with one of PREFIXES; an
+    // empty text when none came in time.
+    QString Next(const QStringList &prefixes, int ms = 10000)
     {
         QElapsedTimer timer;
         timer.start();
@@ -94,46 +84,44 @@ public:
                 return {};
         }
     }
-    bool Saw(const QString &line)
+    bool Says(const QString &prefix) { return !Next({prefix}).isEmpty(); }
+    // Whether the copy has said LINE so far.
+    bool Said(const QString &line) { ReadMore(0); return m_lines.contains(line); }
+    QString Count()
     {
-        ReadMore(0);
-        return m_lines.contains(line);
+        Send("count");
+        return Next({"count "});
     }
     // The copy ended by itself with exit code 0.
     bool EndedCleanly(int ms = 10000)
     {
-        const bool ended = m_process.state() == QProcess::NotRunning || m_process.waitForFinished(ms);
+        const bool ended = state() == NotRunning || waitForFinished(ms);
         ReadMore(0);
-        return ended && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+        return ended && exitStatus() == NormalExit && exitCode() == 0;
     }
     void Kill()
     {
-        ::kill(pid_t(Pid()), SIGKILL);
-        m_process.waitForFinished(5000);
-    }
-    QString Count()
-    {
-        Send("count");
-        return Expect(QStringLiteral("count "));
+        ::kill(pid_t(m_pid), SIGKILL);
+        waitForFinished(5000);
     }
 
 private:
+    // Takes in what the copy wrote, waiting up to MS for a line; false when none came.
     bool ReadMore(int ms)
     {
-        if (m_process.bytesAvailable() == 0 && m_process.state() != QProcess::NotRunning)
-            m_process.waitForReadyRead(ms);
-        if (m_process.bytesAvailable() == 0)
-            return m_process.state() != QProcess::NotRunning;
-        while (m_process.canReadLine())
-            m_lines << QString::fromUtf8(m_process.readLine()).trimmed();
-        return true;
+        const bool more = canReadLine() || waitForReadyRead(ms);
+        while (canReadLine())
+            m_lines << QString::fromUtf8(readLine()).trimmed();
+        return more;
     }
 
-    QProcess m_process;
     QStringList m_lines;
     qsizetype m_cursor = 0;
     qint64 m_pid = 0;
 };
+
+QString CountLine(quint32 count, const Copy &last) { return QString("count %1 %2").arg(count).arg(last.Pid()); }
+QString EventLine(const Copy &last) { return QString("event %1").arg(last.Pid()); }
 
 class InstanceGuardProcesses : public ::testing::Test {
 protected:
@@ -141,57 +129,53 @@ protected:
 
     void SetUp() override
     {
-        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = Root() + QStringLiteral("/%1/%2").arg(::getpid()).arg(QString::fromLatin1(info->name()));
+        const char *test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        m_dir = Root() + QString("/%1/%2").arg(::getpid()).arg(test);
         QDir(m_dir).removeRecursively();
-        ASSERT_TRUE(QDir().mkpath(m_dir + QStringLiteral("/runtime")));
-        QFile::setPermissions(m_dir + QStringLiteral("/runtime"),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        ASSERT_TRUE(QDir().mkpath(m_dir + "/runtime"));
+        QFile::setPermissions(m_dir + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         m_env = QProcessEnvironment::systemEnvironment();
-        m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir + QStringLiteral("/runtime"));
+        m_env.insert("QT_QPA_PLATFORM", "offscreen");
+        m_env.insert("XDG_RUNTIME_DIR", m_dir + "/runtime");
     }
 
     void TearDown() override
     {
         m_copies.clear();
-        for (const QString &program : m_programs)
-            platform::SharedBlock::Remove(TadpInstanceControl::MappingNameFor(program));
-        QDir(m_dir).removeRecursively();
+        RemoveRun(m_dir);
         QDir().rmdir(QFileInfo(m_dir).path()); // the run's folder, once its last test is done
     }
 
-    // The helper program installed in its own folder: each folder is another program path.
-    QString Program(const QString &folder = QStringLiteral("a"))
+    // A copy of the helper program installed in FOLDER: each folder is another program path.
+    Copy &Start(quint32 limit, bool enabled = true, const QString &folder = "a", bool wait = false)
     {
-        const QString path = m_dir + QLatin1Char('/') + folder + QLatin1Char('/') + ProgramName();
-        if (!m_programs.contains(path)) {
-            QDir().mkpath(m_dir + QLatin1Char('/') + folder);
-            EXPECT_TRUE(QFile::copy(QStringLiteral(TAVRO_TEST_HELPERS_DIR "/guardcopy"), path));
-            m_programs << path;
+        const QString program = m_dir + "/" + folder + "/guardcopy";
+        if (!QFile::exists(program)) {
+            QDir().mkpath(m_dir + "/" + folder);
+            EXPECT_TRUE(QFile::copy(TAVRO_TEST_HELPERS_DIR "/guardcopy", program));
         }
-        return path;
-    }
-
-    Copy &Start(quint32 limit, bool enabled = true, const QString &folder = QStringLiteral("a"), bool wait = false)
-    {
-        QStringList args{QString::number(limit), enabled ? QStringLiteral("1") : QStringLiteral("0")};
+        QStringList args{QString::number(limit), enabled ? "1" : "0"};
         if (wait)
-            args << QStringLiteral("wait");
-        m_copies.push_back(std::make_unique<Copy>(Program(folder), args, m_env));
+            args << "wait";
+        m_copies.push_back(std::make_unique<Copy>(program, args, m_env));
         return *m_copies.back();
     }
-
-    bool Peek(View &view, const QString &folder = QStringLiteral("a"))
+    Copy &Registered(quint32 limit, const QString &folder = "a")
     {
-        return platform::SharedBlock::Peek(TadpInstanceControl::MappingNameFor(Program(folder)), view);
+        Copy &copy = Start(limit, true, folder);
+        EXPECT_TRUE(copy.Says("registered")) << "limit " << limit << " in " << folder.toStdString();
+        return copy;
     }
-
-    static QString CountLine(quint32 count, qint64 pid) { return QStringLiteral("count %1 %2").arg(count).arg(pid); }
+    // The block of the program in folder "a", while a live copy holds it.
+    std::optional<View> Block()
+    {
+        View view{};
+        const QString name = TadpInstanceControl::MappingNameFor(m_dir + "/a/guardcopy");
+        return platform::SharedBlock::Peek(name, view) ? std::optional(view) : std::nullopt;
+    }
 
     QString m_dir;
     QProcessEnvironment m_env;
-    QStringList m_programs;
     std::vector<std::unique_ptr<Copy>> m_copies;
 };
 
@@ -199,9 +183,7 @@ protected:
 
 TEST(InstanceGuard, MappingNameDropsBackslashesAndSpaces)
 {
-    const struct {
-        const char *path, *name;
-    } cases[] = {
+    const struct { const char *path, *name; } cases[] = {
         {"C:\\Program Files\\Tools\\app.exe", "C:ProgramFilesToolsapp.exe"},
         {"/opt/Tavro Login/bin/tavrologin", "/opt/TavroLogin/bin/tavrologin"},
         {"/usr/bin/tavrologin", "/usr/bin/tavrologin"},
@@ -220,7 +202,7 @@ TEST(InstanceGuard, OnlyOneGuardPerProgram)
         new TadpInstanceControl(&owner);
         FAIL() << "a second guard was made";
     } catch (const EInstanceControl &e) {
-        EXPECT_EQ(e.message(), QStringLiteral("Only one copy of this component can be dropped on a form!"));
+        EXPECT_EQ(e.message(), "Only one copy of this component can be dropped on a form!");
     }
     EXPECT_EQ(owner.children().size(), 1);
     delete first;
@@ -233,36 +215,31 @@ TEST(InstanceGuard, OnlyOneGuardPerProgram)
 // to let go discards the block.
 TEST(SharedBlock, HoldersShareOneBlockPerName)
 {
-    const QString base = QStringLiteral("/tavro-test-%1/").arg(::getpid());
-    const QStringList names{base + QStringLiteral("a/b"), base + QStringLiteral("a%2Fb"), base + QStringLiteral("a_b"),
-                            base + QString(600, QLatin1Char('x')) + QStringLiteral("1"),
-                            base + QString(600, QLatin1Char('x')) + QStringLiteral("2")};
-    std::vector<std::unique_ptr<platform::SharedBlock>> first, second;
-    for (int i = 0; i < names.size(); ++i) {
+    const QString base = QString("/tavro-test-%1/").arg(::getpid());
+    const QStringList names{base + "a/b", base + "a%2Fb", base + "a_b", base + QString(600, 'x') + "1",
+                            base + QString(600, 'x') + "2"};
+    std::vector<std::unique_ptr<platform::SharedBlock>> first;
+    for (quint32 i = 0; i < quint32(names.size()); ++i) {
         first.push_back(std::make_unique<platform::SharedBlock>(names[i]));
-        bool existed = true;
-        first.back()->Open([&](View *view, bool made) {
+        first.back()->Open([&](View *view, bool existed) {
             ASSERT_NE(view, nullptr);
-            existed = made;
+            EXPECT_FALSE(existed) << i;
             EXPECT_EQ(view->Count, 0u);
-            *view = View{quint32(100 + i), quint32(i + 1)};
+            *view = View{100 + i, i + 1};
         });
-        EXPECT_FALSE(existed) << i;
     }
-    for (int i = 0; i < names.size(); ++i) {
-        second.push_back(std::make_unique<platform::SharedBlock>(names[i]));
-        second.back()->Open([&](View *view, bool existed) {
+    for (quint32 i = 0; i < quint32(names.size()); ++i) {
+        platform::SharedBlock second(names[i]);
+        second.Open([&](View *view, bool existed) {
             ASSERT_NE(view, nullptr);
             EXPECT_TRUE(existed) << i;
-            EXPECT_EQ(view->Handle, quint32(100 + i));
-            EXPECT_EQ(view->Count, quint32(i + 1));
+            EXPECT_EQ(view->Handle, 100 + i);
+            EXPECT_EQ(view->Count, i + 1);
         });
-    }
-    for (int i = 0; i < names.size(); ++i) {
         View view{};
         first[i]->Close();
         EXPECT_TRUE(platform::SharedBlock::Peek(names[i], view)) << i;
-        second[i]->Close();
+        second.Close();
         EXPECT_FALSE(platform::SharedBlock::Peek(names[i], view)) << i;
     }
 }
@@ -272,9 +249,8 @@ TEST(SharedBlock, HoldersShareOneBlockPerName)
 // taken is given back. Steps are slow on purpose, so that any overlap would show.
 TEST(SharedBlock, ConcurrentCopiesNeitherPassTheLimitNorLoseUpdates)
 {
-    const QString name = QStringLiteral("/tavro-test-%1/race").arg(::getpid());
+    const QString name = QString("/tavro-test-%1/race").arg(::getpid());
     constexpr quint32 limit = 3;
-    constexpr int threads = 6, rounds = 150;
     const auto slowly = [] { std::this_thread::sleep_for(std::chrono::microseconds(20)); };
 
     // kept: a holder keeps the block, so its count can be read at the end; otherwise the
@@ -285,18 +261,16 @@ TEST(SharedBlock, ConcurrentCopiesNeitherPassTheLimitNorLoseUpdates)
             keeper.Open([](View *, bool) {});
         std::atomic<int> inside{0}, most{0}, admitted{0};
         std::vector<std::thread> workers;
-        for (int t = 0; t < threads; ++t)
+        for (int t = 0; t < 6; ++t)
             workers.emplace_back([&] {
-                for (int r = 0; r < rounds; ++r) {
+                for (int r = 0; r < 150; ++r) {
                     platform::SharedBlock block(name);
                     bool in = false;
                     block.Open([&](View *view, bool) {
                         const quint32 count = view->Count;
                         slowly();
-                        if (count < limit) {
-                            view->Count = count + 1;
-                            in = true;
-                        }
+                        in = count < limit;
+                        view->Count = count + in;
                     });
                     if (!in)
                         continue;
@@ -317,12 +291,8 @@ TEST(SharedBlock, ConcurrentCopiesNeitherPassTheLimitNorLoseUpdates)
             worker.join();
 
         View view{};
-        if (kept) {
-            ASSERT_TRUE(platform::SharedBlock::Peek(name, view));
-            EXPECT_EQ(view.Count, 0u) << "updates were lost";
-        } else {
-            EXPECT_FALSE(platform::SharedBlock::Peek(name, view));
-        }
+        EXPECT_EQ(platform::SharedBlock::Peek(name, view), kept);
+        EXPECT_EQ(view.Count, 0u) << "updates were lost";
         EXPECT_LE(most.load(), int(limit)) << "kept " << kept;
         EXPECT_GT(admitted.load(), 0);
     }
@@ -330,156 +300,115 @@ TEST(SharedBlock, ConcurrentCopiesNeitherPassTheLimitNorLoseUpdates)
 
 TEST_F(InstanceGuardProcesses, LimitOneBringsTheFirstCopyForward)
 {
-    Copy &first = Start(1);
-    ASSERT_EQ(first.Expect(QStringLiteral("registered")), QStringLiteral("registered"));
-    ASSERT_FALSE(first.Expect(QStringLiteral("shown")).isEmpty());
+    Copy &first = Registered(1);
+    ASSERT_TRUE(first.Says("shown"));
     first.Send("minimize");
-    ASSERT_FALSE(first.Expect(QStringLiteral("minimized")).isEmpty());
+    ASSERT_TRUE(first.Says("minimized"));
 
+    // The surplus copy ends without a window; the first is restored and brought forward.
     Copy &second = Start(1);
-    EXPECT_EQ(second.Expect(QStringLiteral("event")), QStringLiteral("event %1").arg(first.Pid()));
-    EXPECT_EQ(second.Expect(QStringLiteral("surplus")), QStringLiteral("surplus"));
+    EXPECT_EQ(second.Next({"event"}), EventLine(first));
+    EXPECT_TRUE(second.Says("surplus"));
     EXPECT_TRUE(second.EndedCleanly());
-    EXPECT_FALSE(second.Saw(QStringLiteral("shown")));
-    EXPECT_FALSE(first.Expect(QStringLiteral("restored")).isEmpty());
-    EXPECT_FALSE(first.Expect(QStringLiteral("forward")).isEmpty());
-    EXPECT_EQ(first.Count(), CountLine(1, first.Pid()));
+    EXPECT_FALSE(second.Said("shown"));
+    EXPECT_TRUE(first.Says("restored") && first.Says("forward"));
+    EXPECT_EQ(first.Count(), CountLine(1, first));
 
     // Not minimised but behind another window: it is activated.
     first.Send("deactivate");
-    ASSERT_FALSE(first.Expect(QStringLiteral("deactivated")).isEmpty());
+    ASSERT_TRUE(first.Says("deactivated"));
     Copy &third = Start(1);
     EXPECT_TRUE(third.EndedCleanly());
-    EXPECT_FALSE(third.Saw(QStringLiteral("shown")));
-    EXPECT_FALSE(first.Expect(QStringLiteral("activated")).isEmpty());
-    EXPECT_EQ(first.Count(), CountLine(1, first.Pid()));
+    EXPECT_FALSE(third.Said("shown"));
+    EXPECT_TRUE(first.Says("activated"));
+    EXPECT_EQ(first.Count(), CountLine(1, first));
 }
 
-TEST_F(InstanceGuardProcesses, LimitTwoBringsTheLastRegisteredForward)
+// With limit 2 the last copy registered is brought forward. A copy that leaves gives its
+// place back, even when its guard was disabled after it registered; the block goes with
+// the last copy, and the next start registers afresh.
+TEST_F(InstanceGuardProcesses, LimitTwoThenCopiesLeaving)
 {
-    Copy &first = Start(2);
-    ASSERT_FALSE(first.Expect(QStringLiteral("registered")).isEmpty());
-    Copy &second = Start(2);
-    ASSERT_FALSE(second.Expect(QStringLiteral("registered")).isEmpty());
-    EXPECT_EQ(second.Count(), CountLine(2, second.Pid()));
-
+    Copy &first = Registered(2);
+    Copy &second = Registered(2);
+    EXPECT_EQ(second.Count(), CountLine(2, second));
     Copy &third = Start(2);
-    EXPECT_EQ(third.Expect(QStringLiteral("event")), QStringLiteral("event %1").arg(second.Pid()));
+    EXPECT_EQ(third.Next({"event"}), EventLine(second));
     EXPECT_TRUE(third.EndedCleanly());
-    EXPECT_FALSE(third.Saw(QStringLiteral("shown")));
-    EXPECT_FALSE(second.Expect(QStringLiteral("forward")).isEmpty());
-    EXPECT_EQ(first.Count(), CountLine(2, second.Pid()));
-    EXPECT_FALSE(first.Saw(QStringLiteral("forward")));
-}
+    EXPECT_FALSE(third.Said("shown"));
+    EXPECT_TRUE(second.Says("forward"));
+    EXPECT_EQ(first.Count(), CountLine(2, second));
+    EXPECT_FALSE(first.Said("forward"));
 
-TEST_F(InstanceGuardProcesses, NormalExitLetsTheNextStartRegisterFirst)
-{
-    Copy &first = Start(1);
-    ASSERT_FALSE(first.Expect(QStringLiteral("registered")).isEmpty());
+    second.Send("disable");
+    second.Send("quit");
+    EXPECT_TRUE(second.EndedCleanly());
+    EXPECT_EQ(first.Count(), CountLine(1, second));
     first.Send("quit");
     EXPECT_TRUE(first.EndedCleanly());
-    View view{};
-    EXPECT_FALSE(Peek(view)) << "the block outlived every copy";
-
-    Copy &next = Start(1);
-    ASSERT_FALSE(next.Expect(QStringLiteral("registered")).isEmpty());
-    EXPECT_EQ(next.Count(), CountLine(1, next.Pid()));
+    EXPECT_FALSE(Block()) << "the block outlived every copy";
+    Copy &next = Registered(1);
+    EXPECT_EQ(next.Count(), CountLine(1, next));
 }
 
-TEST_F(InstanceGuardProcesses, CopyDisabledAfterRegisteringStillWithdraws)
-{
-    Copy &staying = Start(2);
-    ASSERT_FALSE(staying.Expect(QStringLiteral("registered")).isEmpty());
-    Copy &leaving = Start(2);
-    ASSERT_FALSE(leaving.Expect(QStringLiteral("registered")).isEmpty());
-    leaving.Send("disable");
-    leaving.Send("quit");
-    EXPECT_TRUE(leaving.EndedCleanly());
-    EXPECT_EQ(staying.Count(), CountLine(1, leaving.Pid()));
-}
-
-TEST_F(InstanceGuardProcesses, DisabledGuardCountsNothing)
+// Neither a disabled guard nor a copy from another path counts against the limit.
+TEST_F(InstanceGuardProcesses, DisabledGuardsAndOtherPathsAreNotCounted)
 {
     Copy &off = Start(1, false);
-    ASSERT_FALSE(off.Expect(QStringLiteral("inactive")).isEmpty());
-    ASSERT_FALSE(off.Expect(QStringLiteral("shown")).isEmpty());
-    View view{};
-    EXPECT_FALSE(Peek(view));
-
-    Copy &on = Start(1);
-    ASSERT_FALSE(on.Expect(QStringLiteral("registered")).isEmpty());
-    Copy &offAgain = Start(1, false);
-    ASSERT_FALSE(offAgain.Expect(QStringLiteral("shown")).isEmpty());
-    EXPECT_EQ(on.Count(), CountLine(1, on.Pid()));
-    EXPECT_FALSE(on.Saw(QStringLiteral("forward")));
-}
-
-TEST_F(InstanceGuardProcesses, CopyFromAnotherPathIsNotLimited)
-{
-    Copy &here = Start(1, true, QStringLiteral("a"));
-    ASSERT_FALSE(here.Expect(QStringLiteral("registered")).isEmpty());
-    Copy &there = Start(1, true, QStringLiteral("b"));
-    ASSERT_FALSE(there.Expect(QStringLiteral("registered")).isEmpty());
-    EXPECT_EQ(here.Count(), CountLine(1, here.Pid()));
-    EXPECT_EQ(there.Count(), CountLine(1, there.Pid()));
+    ASSERT_TRUE(off.Says("inactive") && off.Says("shown"));
+    EXPECT_FALSE(Block());
+    Copy &on = Registered(1);
+    ASSERT_TRUE(Start(1, false).Says("shown"));
+    Copy &there = Registered(1, "b");
+    ASSERT_TRUE(there.Says("shown"));
+    EXPECT_EQ(on.Count(), CountLine(1, on));
+    EXPECT_EQ(there.Count(), CountLine(1, there));
+    EXPECT_FALSE(on.Said("forward"));
 }
 
 // Copies released at the same instant: exactly LIMIT register, and none of their
-// increments is lost.
+// increments or decrements is lost.
 TEST_F(InstanceGuardProcesses, SimultaneousStartsKeepTheLimit)
 {
-    const struct {
-        int copies;
-        quint32 limit;
-    } rounds[] = {{8, 1}, {10, 4}};
-    for (const auto &round : rounds) {
+    for (const auto &[copies, limit] : {std::pair{8, 1u}, std::pair{10, 4u}}) {
         m_copies.clear();
-        std::vector<Copy *> copies;
-        for (int i = 0; i < round.copies; ++i)
-            copies.push_back(&Start(round.limit, true, QStringLiteral("a"), true));
-        for (Copy *copy : copies)
-            ASSERT_FALSE(copy->Expect(QStringLiteral("ready")).isEmpty());
-        for (Copy *copy : copies)
+        for (int i = 0; i < copies; ++i)
+            ASSERT_TRUE(Start(limit, true, "a", true).Says("ready"));
+        for (const auto &copy : m_copies)
             copy->Send("go");
 
         std::vector<Copy *> registered;
         int surplus = 0;
-        for (Copy *copy : copies) {
-            const QString outcome = copy->ExpectOneOf({QStringLiteral("registered"), QStringLiteral("surplus")});
-            if (outcome == QLatin1String("registered"))
-                registered.push_back(copy);
-            else if (outcome == QLatin1String("surplus"))
-                ++surplus;
+        for (const auto &copy : m_copies) {
+            const QString outcome = copy->Next({"registered", "surplus"});
+            if (outcome == "registered")
+                registered.push_back(copy.get());
+            surplus += outcome == "surplus";
         }
-        EXPECT_EQ(registered.size(), size_t(round.limit)) << round.copies << " copies, limit " << round.limit;
-        EXPECT_EQ(surplus, round.copies - int(round.limit));
-        View view{};
-        ASSERT_TRUE(Peek(view));
-        EXPECT_EQ(view.Count, round.limit);
+        EXPECT_EQ(registered.size(), size_t(limit)) << copies << " copies, limit " << limit;
+        EXPECT_EQ(surplus, copies - int(limit));
+        ASSERT_TRUE(Block());
+        EXPECT_EQ(Block()->Count, limit);
 
         for (Copy *copy : registered)
             copy->Send("quit");
         for (Copy *copy : registered)
             EXPECT_TRUE(copy->EndedCleanly());
-        EXPECT_FALSE(Peek(view)) << "withdrawals were lost";
+        EXPECT_FALSE(Block()) << "withdrawals were lost";
     }
 }
 
 TEST_F(InstanceGuardProcesses, KilledCopyDoesNotLockUsersOut)
 {
-    Copy &killed = Start(1);
-    ASSERT_FALSE(killed.Expect(QStringLiteral("registered")).isEmpty());
-    killed.Kill();
-    Copy &next = Start(1);
-    ASSERT_FALSE(next.Expect(QStringLiteral("registered")).isEmpty());
-    EXPECT_EQ(next.Count(), CountLine(1, next.Pid()));
+    Registered(1).Kill();
+    Copy &next = Registered(1);
+    EXPECT_EQ(next.Count(), CountLine(1, next));
 
     // The handle left by a killed copy leads nowhere: the surplus copy just ends.
-    Copy &last = Start(2);
-    ASSERT_FALSE(last.Expect(QStringLiteral("registered")).isEmpty());
+    Copy &last = Registered(2);
     last.Kill();
     Copy &surplus = Start(2);
-    EXPECT_EQ(surplus.Expect(QStringLiteral("event")), QStringLiteral("event %1").arg(last.Pid()));
+    EXPECT_EQ(surplus.Next({"event"}), EventLine(last));
     EXPECT_TRUE(surplus.EndedCleanly(5000));
-    EXPECT_FALSE(next.Saw(QStringLiteral("forward")));
+    EXPECT_FALSE(next.Said("forward"));
 }
