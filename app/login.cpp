@@ -211,7 +211,7 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
 
     FindFile = new TFindFile(this);
     FindFile->setObjectName(QStringLiteral("FindFile"));
-    FindFile->setFilename(QStringLiteral("*.*"));
+    FindFile->setFilename(QStringLiteral("*.ini"));
     FindFile->OnFound = [this](QObject *Sender, const QString &Folder, TSearchRec &FileInfo) {
         FindFileFound(Sender, Folder, FileInfo);
     };
@@ -314,17 +314,7 @@ void TTavroNetLoginForm::FormShow()
     BringToFront();
     RestoreApplicationIfMinimized();
 
-    Profiles->clear();
-    ShowAllProfiles();
-    const QString startup = AppSettings.AppDefaultProfile.chopped(qMin(4, AppSettings.AppDefaultProfile.size()));
-    int index = -1;
-    for (int i = 0; i < Profiles->count(); ++i) {
-        if (Profiles->itemText(i).compare(startup, Qt::CaseInsensitive) == 0) {
-            index = i;
-            break;
-        }
-    }
-    Profiles->setCurrentIndex(index);
+    ListProfiles();
 
     // Windows before Vista (6) there; elsewhere the platform names its own minimum.
     if (OSInfo.OSMajorNumber < platform::MinimumSupportedMajor()) {
@@ -383,11 +373,18 @@ void TTavroNetLoginForm::paintEvent(QPaintEvent *)
 
 void TTavroNetLoginForm::ShowAllProfiles()
 {
-    FindFile->setLocation(platform::IncludeTrailingPathDelimiter(GetSpecialFolderPath(CSIDL_COMMON_APPDATA)) +
-                          QStringLiteral("Tavro Login 2") + platform::PathDelim + ProfileFolderName +
-                          platform::PathDelim);
-    FindFile->setFilename(QStringLiteral("*.ini"));
+    FindFile->setLocation(GetProfileFolder());
     FindFile->Execute();
+}
+
+void TTavroNetLoginForm::ListProfiles()
+{
+    Profiles->clear();
+    ShowAllProfiles();
+    const QString &startup = AppSettings.AppDefaultProfile;
+    // Chosen by the program: the change handler does not run.
+    Profiles->setCurrentIndex(
+        Profiles->findText(startup.left(qMax(0, startup.size() - 4)), Qt::MatchFixedString));
 }
 
 void TTavroNetLoginForm::FindFileFound(QObject *, const QString &, const TSearchRec &FileInfo)

@@ -102,6 +102,8 @@ public:
 
     void ShowStatusMessage(const QString &Text);
     void ShowAllProfiles();
+    // Refills the profile list and selects the start-up profile.
+    void ListProfiles();
     void ApplyTheme();
 
     bool ProcessLogin();
