@@ -699,11 +699,7 @@ void TTavroNetLoginForm::ApplicationEventsRestore()
 
 void TTavroNetLoginForm::TrayIconClick()
 {
-    TrayIcon->hide();
-    ClearMinimized();
-    show();
-    BringToFront();
-    RestoreApplicationIfMinimized();
+    ApplicationEventsRestore();
 }
 
 void TTavroNetLoginForm::ExitMenuClick()
