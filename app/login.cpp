@@ -619,11 +619,9 @@ void TTavroNetLoginForm::ResetLoginWindow()
 
 void TTavroNetLoginForm::SystemIdleTimerTimer()
 {
-    const quint32 idle = FFacts.IdleMilliseconds();
-    // A zero or negative period means no automatic log-off.
-    if (AutoLogoffMs <= 0 || idle <= static_cast<quint32>(AutoLogoffMs))
-        return;
-    if (!LoggedOn)
+    // The timer ticks on after a log-off: ask the system for the idle time only while it
+    // matters. A zero or negative period means no automatic log-off.
+    if (!LoggedOn || AutoLogoffMs <= 0 || FFacts.IdleMilliseconds() <= static_cast<quint32>(AutoLogoffMs))
         return;
     SystemIdleTimer->stop();
     RestoreApplicationIfMinimized();
