@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QString>
-#include <exception>
 
 // The application title: task-bar text and the caption of every message box.
 extern const QString ApplicationTitle;

@@ -245,7 +245,7 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
     }
 
     if (QScreen *screen = this->screen())
-        move(screen->availableGeometry().center() - QPoint(348 / 2, 176 / 2));
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
 
     FormCreate();
 }
@@ -274,8 +274,8 @@ void TTavroNetLoginForm::Guarded(const std::function<void()> &handler)
     }
 }
 
-// Like the stored window's creation: an error ends it early, is shown, and the
-// window is still used with what had been set by then.
+// An error ends the set-up early and is shown; the window is still used with what
+// had been set by then.
 void TTavroNetLoginForm::FormCreate()
 {
     try {

@@ -70,7 +70,7 @@ public:
     bool ConfigSwitchHandled = false;
     QPixmap bmpBackground;
 
-    // Controls and components, named as in the window description.
+    // Controls and components; each keeps its object name for lookup by name.
     QFrame *MessagePanel = nullptr;
     QLabel *MessageImage = nullptr;
     QLabel *MessagesLabel = nullptr;

@@ -1,4 +1,3 @@
-#include <QDialog>
 #include <QIcon>
 #include <memory>
 

@@ -40,7 +40,7 @@ public:
     explicit TFormConfigure(QWidget *parent = nullptr);
     ~TFormConfigure() override;
 
-    // Controls and components, named as in the window description.
+    // Controls and components; each keeps its object name for lookup by name.
     QTabWidget *PageControl1 = nullptr;
     QWidget *TabSheet1 = nullptr;
     QWidget *TabSheet2 = nullptr;
@@ -119,6 +119,5 @@ private:
     void SelectionChanged(const QList<QTreeWidgetItem *> &selected, const QList<QTreeWidgetItem *> &deselected);
 
     std::unique_ptr<Ui::TFormConfigure> ui;
-    bool FCentred = false;
     int FDeleting = 0; // >0 while entries are taken out of the list
 };
