@@ -333,14 +333,24 @@ int spawn(const QByteArray &path, const QList<QByteArray> &args, const QByteArra
         flags |= POSIX_SPAWN_SETSID;
     posix_spawnattr_setflags(&attr, flags);
 
-    const int rc = ::posix_spawn(&pid, path.constData(), &actions, &attr, argv.data(), environ);
+    int rc = 0;
+    const auto start = [&] { rc = ::posix_spawn(&pid, path.constData(), &actions, &attr, argv.data(), environ); };
+    if (const int nice = niceForClass(priorityClass); nice != 0) {
+        // The child must run at its priority from its first instruction. A nice value
+        // belongs to a thread and is inherited from it, so spawn from a short-lived thread
+        // that takes the value first; without the right to raise it the program still starts.
+        std::thread([&] {
+            ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), nice);
+            start();
+        }).join();
+    } else {
+        start();
+    }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0)
         return rc;
 
-    if (const int nice = niceForClass(priorityClass); nice != 0)
-        ::setpriority(PRIO_PROCESS, id_t(pid), nice);
     const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
     if (pidfd >= 0)
         ::fcntl(pidfd, F_SETFD, FD_CLOEXEC);
