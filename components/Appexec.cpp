@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QTextStream>
-#include <algorithm>
 
 namespace {
 
@@ -135,15 +134,10 @@ private:
     bool m_active;
 };
 
-qsizetype LastDelimiter(const QString &path)
-{
-    return std::max(path.lastIndexOf(platform::PathDelim), path.lastIndexOf(u':'));
-}
-
 QString ChangeFileExt(const QString &name, const QString &ext)
 {
-    const qsizetype dot = name.lastIndexOf(u'.');
-    return (dot > LastDelimiter(name) ? name.left(dot) : name) + ext;
+    const qsizetype dot = platform::ExtractFileName(name).lastIndexOf(u'.');
+    return (dot < 0 ? name : name.left(platform::ExtractFilePath(name).size() + dot)) + ext;
 }
 
 } // namespace
@@ -208,7 +202,7 @@ QString TAppExec::GetErrorString() const
 // else probed in ExePath for a program or a batch file of that name.
 QString TAppExec::ProgramPart() const
 {
-    if (FExeName.lastIndexOf(u'.') > LastDelimiter(FExeName))
+    if (platform::ExtractFileName(FExeName).contains(u'.'))
         return FExeName;
     if (platform::FileExists(FExePath + FExeName + QStringLiteral(".exe")))
         return FExeName;
@@ -302,8 +296,7 @@ void TAppExec::Execute()
             out.close();
             platform::DeleteFile(FExePath + outName);
         }
-        if (platform::FileExists(FExePath + batchName))
-            platform::DeleteFile(FExePath + batchName);
+        platform::DeleteFile(FExePath + batchName);
     }
 }
 

@@ -61,29 +61,14 @@ TFileAttributes MapAttributes(quint32 attr)
 }
 
 // A limit with no fraction is a whole day, one with no whole part a time of day on
-// any date, anything else a moment.
-bool BeforePasses(double v, double b)
+// any date, anything else a moment; 0 is no limit.
+bool LimitPasses(double v, double limit, bool before)
 {
-    if (b == 0)
+    if (limit == 0)
         return true;
-    const double whole = std::trunc(b);
-    if (b == whole)
-        return std::trunc(v) <= b;
-    if (whole == 0)
-        return v - std::trunc(v) <= b;
-    return v <= b;
-}
-
-bool AfterPasses(double v, double a)
-{
-    if (a == 0)
-        return true;
-    const double whole = std::trunc(a);
-    if (a == whole)
-        return std::trunc(v) >= a;
-    if (whole == 0)
-        return v - std::trunc(v) >= a;
-    return v >= a;
+    const double whole = std::trunc(limit);
+    const double x = limit == whole ? std::trunc(v) : whole == 0 ? v - std::trunc(v) : v;
+    return before ? x <= limit : x >= limit;
 }
 
 bool DatePairPasses(platform::FileTime time, double before, double after)
@@ -91,7 +76,7 @@ bool DatePairPasses(platform::FileTime time, double before, double after)
     if (before == 0 && after == 0)
         return true;
     const double v = platform::FileTimeToLocalDateTime(time);
-    return BeforePasses(v, before) && AfterPasses(v, after);
+    return LimitPasses(v, before, true) && LimitPasses(v, after, false);
 }
 
 QThread::Priority ToQtPriority(TThreadPriority p)

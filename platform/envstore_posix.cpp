@@ -57,9 +57,10 @@ bool Rewrite(bool machineWide, const QString &name, const QString *value, bool c
     const QString path = StoreFile(machineWide);
     QList<QByteArray> lines;
     QFile in(path);
-    if (!in.exists() && !value)
+    const bool exists = in.exists();
+    if (!exists && !value)
         return true;
-    if (in.exists()) {
+    if (exists) {
         if (!in.open(QIODevice::ReadOnly))
             return false;
         lines = in.readAll().split('\n');

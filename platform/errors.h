@@ -46,7 +46,7 @@ public:
 QString ExceptionMessage(std::exception_ptr error);
 
 namespace platform {
-// "Operation: system text" for an errno value, as the platform's own message.
+// The system's own text for an errno value.
 QString SystemErrorText(int code);
 // EOSError naming the failed call with the system text of errno.
 [[noreturn]] void RaiseLastOSError(const char *call);

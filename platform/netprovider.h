@@ -44,7 +44,6 @@ std::unique_ptr<QIODevice> NetOpenReadStream(const QString &path);
 
 // How long a caller waits for one network call before giving it up.
 constexpr int DefaultNetTimeoutMs = 15000;
-void SetNetTimeout(int ms);
 int NetTimeout();
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -82,7 +83,7 @@ bool ValidHost(const QString &host)
 UncName ParseUnc(const QString &path)
 {
     UncName n;
-    if (!path.startsWith(QLatin1String("\\\\")))
+    if (!IsUncPath(path))
         return n;
     QStringList parts;
     QString part;
@@ -156,6 +157,13 @@ struct Connection {
     {
         return port == n.port && host.compare(n.host, Qt::CaseInsensitive) == 0;
     }
+    // The library's cached session is shared by connections to one share as one user.
+    bool sameSession(const Connection &o) const
+    {
+        return port == o.port && host.compare(o.host, Qt::CaseInsensitive) == 0
+            && share.compare(o.share, Qt::CaseInsensitive) == 0 && userName == o.userName
+            && workgroup == o.workgroup;
+    }
     QByteArray serverUrl() const
     {
         QByteArray url = "smb://" + host.toUtf8();
@@ -170,7 +178,6 @@ using ConnectionPtr = std::shared_ptr<Connection>;
 // password, which the worker reads in the authentication callback.
 std::mutex g_tableMutex;
 std::vector<ConnectionPtr> g_table;
-std::atomic<int> g_timeoutMs{DefaultNetTimeoutMs};
 
 // Set by the worker before each library call: the credentials the callback hands out.
 ConnectionPtr g_current;
@@ -262,7 +269,7 @@ private:
             lock.unlock();
             if (ctx) {
                 // Slightly below the caller's bound so the library reports its own timeout first.
-                smbc_setTimeout(ctx, std::max(1000, g_timeoutMs.load() - 500));
+                smbc_setTimeout(ctx, std::max(1000, DefaultNetTimeoutMs - 500));
             }
             job(ctx);
             {
@@ -323,7 +330,7 @@ std::optional<R> Call(std::function<R(SMBCCTX *)> fn, std::function<void(SMBCCTX
             QMetaObject::invokeMethod(st->wake, &QEventLoop::quit, Qt::QueuedConnection);
     });
 
-    const int timeout = g_timeoutMs.load();
+    const int timeout = DefaultNetTimeoutMs;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
     QCoreApplication *app = QCoreApplication::instance();
     if (app && QThread::currentThread() == app->thread()) {
@@ -370,32 +377,28 @@ void Use(SMBCCTX *ctx, const ConnectionPtr &conn)
     smbc_setPort(ctx, 0); // the port is in the URL
 }
 
+// The library's cached session for this connection's share and user, if any.
+SMBCSRV *CachedServer(SMBCCTX *ctx, const Connection &conn)
+{
+    const QByteArray host = conn.host.toUtf8();
+    const QByteArray share = conn.share.toUtf8();
+    const QByteArray wg = conn.workgroup.isEmpty() ? g_defaultWorkgroup : conn.workgroup;
+    return smbc_getFunctionGetCachedServer(ctx)(ctx, host.constData(), share.constData(), wg.constData(),
+                                                conn.userName.constData());
+}
+
 // Drops the library's cached session for this connection's share and user: the cache
 // is keyed without port or password, so a later attempt would otherwise reuse it.
 void DropCachedServer(SMBCCTX *ctx, const Connection &conn)
 {
     if (!ctx)
         return;
-    const QByteArray host = conn.host.toUtf8();
-    const QByteArray share = conn.share.toUtf8();
-    const QByteArray wg = conn.workgroup.isEmpty() ? g_defaultWorkgroup : conn.workgroup;
-    SMBCSRV *srv = smbc_getFunctionGetCachedServer(ctx)(ctx, host.constData(), share.constData(),
-                                                        wg.constData(), conn.userName.constData());
+    SMBCSRV *srv = CachedServer(ctx, conn);
     if (!srv)
         return;
     // A session with open files is only unlisted, so that no later call finds it.
     if (smbc_getFunctionRemoveUnusedServer(ctx)(ctx, srv) != 0)
         smbc_getFunctionRemoveCachedServer(ctx)(ctx, srv);
-}
-
-bool HasCachedServer(SMBCCTX *ctx, const Connection &conn)
-{
-    const QByteArray host = conn.host.toUtf8();
-    const QByteArray share = conn.share.toUtf8();
-    const QByteArray wg = conn.workgroup.isEmpty() ? g_defaultWorkgroup : conn.workgroup;
-    return smbc_getFunctionGetCachedServer(ctx)(ctx, host.constData(), share.constData(), wg.constData(),
-                                                conn.userName.constData())
-        != nullptr;
 }
 
 quint32 ConnectErrorFromErrno(int err)
@@ -428,7 +431,7 @@ quint32 ConnectOnWorker(SMBCCTX *ctx, const ConnectionPtr &conn)
         const int err = errno;
         // The session and tree connect are what count: a minimal server refuses to
         // list IPC$ even when the credentials were accepted.
-        if (rc == 0 || HasCachedServer(ctx, *conn))
+        if (rc == 0 || CachedServer(ctx, *conn))
             return NET_NO_ERROR;
         if (err == ECONNABORTED && attempt == 0)
             continue; // a dropped cached session fails once
@@ -662,12 +665,8 @@ quint32 CancelConnection(const QString &name, bool force)
         g_table.erase(it);
         victim->cancelled = true;
         victim->password.wipe();
-        for (const ConnectionPtr &c : g_table) {
-            if (c->port == victim->port && c->host.compare(victim->host, Qt::CaseInsensitive) == 0
-                && c->share.compare(victim->share, Qt::CaseInsensitive) == 0 && c->userName == victim->userName
-                && c->workgroup == victim->workgroup)
-                sessionShared = true;
-        }
+        sessionShared = std::any_of(g_table.begin(), g_table.end(),
+                                    [&](const ConnectionPtr &c) { return c->sameSession(*victim); });
     }
     // Queued without waiting; it runs before any later connection attempt.
     if (!sessionShared)
@@ -756,14 +755,9 @@ std::unique_ptr<QIODevice> NetOpenReadStream(const QString &path)
     return std::make_unique<UncReader>(conn, r->file);
 }
 
-void SetNetTimeout(int ms)
-{
-    g_timeoutMs = ms > 0 ? ms : DefaultNetTimeoutMs;
-}
-
 int NetTimeout()
 {
-    return g_timeoutMs.load();
+    return DefaultNetTimeoutMs;
 }
 
 } // namespace platform

@@ -3,9 +3,8 @@
 #include "platform/netprovider.h"
 
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 
-#include <cerrno>
 #include <climits>
 #include <sys/stat.h>
 #include <unistd.h>

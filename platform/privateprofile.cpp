@@ -6,6 +6,7 @@
 #include <QSaveFile>
 
 #include <optional>
+#include <type_traits>
 
 namespace platform {
 
@@ -80,46 +81,31 @@ Parsed parseLine(const QString &text)
     return p;
 }
 
-void splitUtf8(const QByteArray &data, qsizetype from, QList<Line> &lines)
+// Splits DATA from FROM into lines. A UTF-8 file's lines also keep their raw bytes.
+template <typename Text, typename Unit = typename Text::value_type>
+void splitLines(const Text &data, qsizetype from, QList<Line> &lines)
 {
     while (from < data.size()) {
-        qsizetype nl = data.indexOf('\n', from);
+        const qsizetype nl = data.indexOf(Unit(u'\n'), from);
         const qsizetype end = nl < 0 ? data.size() : nl + 1;
-        Line line;
-        line.raw = data.mid(from, end - from);
         qsizetype contentEnd = nl < 0 ? data.size() : nl;
+        Line line;
         if (nl >= 0) {
-            if (contentEnd > from && data[contentEnd - 1] == '\r') {
+            if (contentEnd > from && data[contentEnd - 1] == Unit(u'\r')) {
                 --contentEnd;
                 line.eol = CrLf;
             } else {
                 line.eol = QStringLiteral("\n");
             }
         }
-        line.text = QString::fromUtf8(data.constData() + from, contentEnd - from);
+        if constexpr (std::is_same_v<Text, QByteArray>) {
+            line.raw = data.mid(from, end - from);
+            line.text = QString::fromUtf8(data.constData() + from, contentEnd - from);
+        } else {
+            line.text = data.mid(from, contentEnd - from);
+        }
         lines.append(line);
         from = end;
-    }
-}
-
-void splitUtf16(const QString &text, QList<Line> &lines)
-{
-    qsizetype from = 0;
-    while (from < text.size()) {
-        const qsizetype nl = text.indexOf(u'\n', from);
-        Line line;
-        qsizetype contentEnd = nl < 0 ? text.size() : nl;
-        if (nl >= 0) {
-            if (contentEnd > from && text[contentEnd - 1] == u'\r') {
-                --contentEnd;
-                line.eol = CrLf;
-            } else {
-                line.eol = QStringLiteral("\n");
-            }
-        }
-        line.text = text.mid(from, contentEnd - from);
-        lines.append(line);
-        from = nl < 0 ? text.size() : nl + 1;
     }
 }
 
@@ -130,7 +116,7 @@ ProfileFile parse(const QByteArray &data)
     const qsizetype n = data.size();
     if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
         f.bom = data.left(3);
-        splitUtf8(data, 3, f.lines);
+        splitLines(data, 3, f.lines);
     } else if (n >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) {
         f.encoding = b[0] == 0xFF ? TextEncoding::Utf16LE : TextEncoding::Utf16BE;
         f.bom = data.left(2);
@@ -144,9 +130,9 @@ ProfileFile parse(const QByteArray &data)
             text[i] = f.encoding == TextEncoding::Utf16LE ? QChar(char16_t(lo | hi << 8))
                                                           : QChar(char16_t(hi | lo << 8));
         }
-        splitUtf16(text, f.lines);
+        splitLines(text, 0, f.lines);
     } else {
-        splitUtf8(data, 0, f.lines);
+        splitLines(data, 0, f.lines);
     }
     return f;
 }

@@ -362,7 +362,7 @@ int spawn(const QByteArray &path, const QList<QByteArray> &args, const QByteArra
 // read through the network provider into an anonymous file that the shell reads as
 // /dev/fd/3. Returns 0 or a Windows-style code.
 quint32 spawnServerScript(const QString &unc, const QList<QByteArray> &params, const QByteArray &folder,
-                          bool newSession, quint32 priorityClass, bool release, pid_t &pid)
+                          bool newSession, quint32 priorityClass, pid_t &pid)
 {
     QByteArray text;
     try {
@@ -394,7 +394,7 @@ quint32 spawnServerScript(const QString &unc, const QList<QByteArray> &params, c
     ::lseek(fd, 0, SEEK_SET);
     QList<QByteArray> args{"/bin/sh", "/dev/fd/3"};
     args += params;
-    const int rc = spawn("/bin/sh", args, folder, newSession, priorityClass, release, pid, fd);
+    const int rc = spawn("/bin/sh", args, folder, newSession, priorityClass, false, pid, fd);
     ::close(fd);
     return rc == 0 ? 0 : ErrorCodeFromErrno(rc);
 }
@@ -498,7 +498,7 @@ quint32 StartProcess(const QString &commandLine, const QString &currentFolder, i
         QList<QByteArray> params;
         for (qsizetype i = 1; i < words.size(); ++i)
             params << nativePath(words[i]);
-        const quint32 code = spawnServerScript(words.first(), params, folder, newConsole, priorityClass, false, pid);
+        const quint32 code = spawnServerScript(words.first(), params, folder, newConsole, priorityClass, pid);
         if (code == 0)
             handle = pid;
         return code;
@@ -534,7 +534,7 @@ quint32 ShellExecuteFile(const QString &file, ProcessHandle &handle)
         return ERROR_FILE_NOT_FOUND;
     if (IsUncPath(file) && isBatchName(file)) {
         pid_t pid = 0;
-        const quint32 code = spawnServerScript(file, {}, {}, true, NORMAL_PRIORITY_CLASS, false, pid);
+        const quint32 code = spawnServerScript(file, {}, {}, true, NORMAL_PRIORITY_CLASS, pid);
         if (code == 0)
             handle = pid;
         return code;
@@ -644,12 +644,12 @@ quint32 ErrorCodeFromErrno(int err)
 QString ErrorCodeText(quint32 code)
 {
     if (code & kCustomerBit)
-        return QString::fromLocal8Bit(std::strerror(int(code & 0xFFFF)));
+        return SystemErrorText(int(code & 0xFFFF));
     if (code == 0)
-        return QString::fromLocal8Bit(std::strerror(0));
+        return SystemErrorText(0);
     for (const ErrnoCode &entry : kErrnoCodes)
         if (entry.code == code)
-            return QString::fromLocal8Bit(std::strerror(entry.err));
+            return SystemErrorText(entry.err);
     return QStringLiteral("System error %1").arg(code);
 }
 

@@ -9,7 +9,6 @@ namespace platform {
 struct OSFacts {
     bool windows = false;       // the product table applies only to Windows
     int major = 0, minor = 0, build = 0;
-    int servicePackMajor = 0, servicePackMinor = 0;
     bool nativeIs64 = false;    // native processor architecture is x64
     bool productInfoOk = false; // product type query succeeded
     quint32 productType = 0;

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QTextStream>
 
 #include <arpa/inet.h>
 #include <grp.h>

@@ -39,13 +39,15 @@ FileVersion ReadFileVersion(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const qint64 size = file.size();
+    qint64 size = file.size();
     if (size < qint64(sizeof(VersionTag)))
         return {};
     uchar *data = file.map(0, size);
     QByteArray whole;
     if (!data) {
         whole = file.readAll();
+        // The file may have shrunk since its size was taken: search only what was read.
+        size = whole.size();
         data = reinterpret_cast<uchar *>(whole.data());
     }
     // The needle is the tag's own marker, so the file holds no second copy of it.

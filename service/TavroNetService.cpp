@@ -76,8 +76,7 @@ bool TTavroNetService::ConnectAndRunScript(const QString &LogonScript, QString &
     const QString localName = LocalScriptName(LogonScript);
     const QString localPath = tempFolder + localName;
 
-    if (!platform::DirectoryExists(tempFolder))
-        platform::ForceDirectories(tempFolder);
+    platform::ForceDirectories(tempFolder);
 
     SetPersistentEnvironmentVariable(UserNameVariable, FUsername, false);
 
@@ -138,17 +137,8 @@ void TTavroNetService::ExecuteLogoffScripts(const QString &LogonShare)
     runIfPresent(bat, bat);
 }
 
-bool TTavroNetService::IsNetworkDrive(QChar Drive)
-{
-    if (Drive >= QLatin1Char('a') && Drive <= QLatin1Char('z'))
-        Drive = Drive.toUpper();
-    QString root = QStringLiteral("?:\\");
-    root[0] = Drive;
-    return platform::IsRemoteDrive(root.left(2));
-}
-
 void TTavroNetService::DisconnectDrive(const QString &Name)
 {
-    if (!Name.isEmpty() && IsNetworkDrive(Name[0]))
+    if (platform::IsRemoteDrive(Name))
         platform::CancelConnection(Name, true);
 }

@@ -20,7 +20,6 @@ public:
     void ExecuteLogoffScripts(const QString &LogonShare);
 
 private:
-    bool IsNetworkDrive(QChar Drive);
     void DisconnectDrive(const QString &Name);
 
     QString FServerName;
