@@ -254,16 +254,9 @@ TTavroNetLoginForm::~TTavroNetLoginForm() = default;
 
 QString TTavroNetLoginForm::Banner() const
 {
-    return LFCR + QStringLiteral("Tavro Login v") + ExeVersion() + BannerFooter;
+    return LFCR + QStringLiteral("Tavro Login v") + GetExeVersion() + BannerFooter;
 }
 
-// Read once: finding the version means reading through the program file.
-QString TTavroNetLoginForm::ExeVersion() const
-{
-    if (FExeVersion.isEmpty())
-        FExeVersion = GetExeVersion();
-    return FExeVersion;
-}
 
 void TTavroNetLoginForm::Guarded(const std::function<void()> &handler)
 {
@@ -284,7 +277,7 @@ void TTavroNetLoginForm::FormCreate()
         ConfigurePanel->setVisible(FFacts.Administrator());
         ReadProfile(AppSettings.AppDefaultProfile);
         ApplyTheme();
-        setWindowTitle(QStringLiteral("Tavro Login v") + ExeVersion());
+        setWindowTitle(QStringLiteral("Tavro Login v") + GetExeVersion());
         MessagesLabel->setText(Banner());
         AutoLogoffMs = AutoLogoffPeriod(ProfileSettings.ProfileAutoLogoffTime);
         // A copy that the guard is ending shows nothing, not even this box.

@@ -149,7 +149,6 @@ private:
     void BringToFront();
     void FocusUsername();
     void HideToTray();
-    QString ExeVersion() const;
     void EnableBoxes();
     bool FetchLogoffScript(const QString &remote, const QString &local);
     void RunLogoffScript(const QString &commandLine, bool messageFirst);
@@ -163,5 +162,4 @@ private:
     bool FAppMinimized = false;
     bool FChangingState = false;
     QObject *FPressedOn = nullptr;
-    mutable QString FExeVersion;
 };

@@ -30,6 +30,11 @@ constexpr quint16 Check(quint16 a, quint16 b, quint16 c, quint16 d)
 
 } // namespace
 
+FileVersion RunningVersion()
+{
+    return {kVersionTag.numbers[0], kVersionTag.numbers[1], kVersionTag.numbers[2], kVersionTag.numbers[3]};
+}
+
 FileVersion ReadFileVersion(const QString &path)
 {
     // Keep the tag in every program that can ask for its own version.

@@ -11,5 +11,7 @@ struct FileVersion {
 // The version embedded in an executable at build time; zeros for a file without one
 // or a missing file. Never fails.
 FileVersion ReadFileVersion(const QString &path);
+// The running program's own version: the tag compiled into it, no file read.
+FileVersion RunningVersion();
 
 } // namespace platform

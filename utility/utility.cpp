@@ -224,7 +224,7 @@ bool IsAdministrator()
 
 void GetExeVersionNumbers(quint16 &major, quint16 &minor, quint16 &release, quint16 &build)
 {
-    const platform::FileVersion v = platform::ReadFileVersion(platform::ExecutablePath());
+    const platform::FileVersion v = platform::RunningVersion();
     major = v.major;
     minor = v.minor;
     release = v.release;
