@@ -1,0 +1,407 @@
+// A building logging on at once: N workstations, each a separate process running the
+// logon path (drop drives, connect the logon share, set the variable, copy and start
+// LOGON.BAT, the IPC$ step), released at the same instant against one private smbd,
+// side by side with N smbclient runs connecting and getting the same script.
+//   login_storm [workstations] [rounds]     (defaults 200 and 1)
+// Prints time to script started (p50/p95/p99) for both, what one logon costs the
+// server in SMB2 requests and bytes (counted from a loopback capture with tcpdump),
+// and the server's CPU time per logon.
+#include "service/TavroNetService.h"
+#include "tests/fixtures/SambaServer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const QString Share = QStringLiteral("NETLOGON_V2");
+
+qint64 NowNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+double Percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t i = std::min(v.size() - 1, size_t(p / 100.0 * double(v.size() - 1) + 0.5));
+    return v[i];
+}
+
+// One workstation: ready, then blocked on the FIFO until the parent opens it for
+// writing; the password comes on standard input.
+int Worker(const QString &fifo, const QString &server, const QString &user)
+{
+    QFile in;
+    in.open(stdin, QIODevice::ReadOnly);
+    const QString password = QString::fromUtf8(in.readLine()).trimmed();
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const int fd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY);
+    if (fd < 0) {
+        std::fprintf(stderr, "login_storm: no release FIFO: %s\n", std::strerror(errno));
+        return 1;
+    }
+    char c;
+    while (::read(fd, &c, 1) > 0) {
+    }
+    ::close(fd);
+    TTavroNetService(QString(), QString(), QString(), QString()).DisconnectAllShares();
+    TTavroNetService logon(server, Share, user, password);
+    QString message;
+    if (!logon.ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message)) {
+        std::fprintf(stderr, "login_storm: %s\n", qPrintable(message));
+        return 1;
+    }
+    TTavroNetService remote(server, QStringLiteral("IPC$"), user, password);
+    if (!remote.ConnectShare(QString(), QStringLiteral("\\\\") + server + QStringLiteral("\\IPC$"))) {
+        std::fprintf(stderr, "login_storm: IPC$ failed\n");
+        return 1;
+    }
+    return 0;
+}
+
+// A private home per workstation: its temporary folder and environment store.
+QProcessEnvironment WorkstationEnvironment(const QString &home, const QString &out)
+{
+    QDir().mkpath(home);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("STORM_OUT"), out);
+    return env;
+}
+
+struct Storm {
+    std::vector<double> ms; // release to script started (ours) or script fetched (smbclient)
+    int failed = 0;
+};
+
+// Starts the prepared processes, waits until each says it is ready, releases them all
+// at one instant and collects the time stamps they wrote.
+Storm Release(std::vector<std::unique_ptr<QProcess>> &procs, const QString &fifo,
+              const QStringList &outs)
+{
+    Storm result;
+    for (auto &p : procs) {
+        if (!p->waitForReadyRead(60000) || !p->readLine().startsWith("ready")) {
+            std::fprintf(stderr, "login_storm: a workstation did not get ready\n");
+            std::exit(1);
+        }
+    }
+    QThread::msleep(200); // the last ones reach the FIFO
+    const qint64 t0 = NowNs();
+    const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+    ::close(fd);
+    for (size_t i = 0; i < procs.size(); ++i) {
+        procs[i]->waitForFinished(120000);
+        QFile f(outs[int(i)]);
+        bool ok = procs[i]->exitStatus() == QProcess::NormalExit && procs[i]->exitCode() == 0
+                  && f.open(QIODevice::ReadOnly);
+        const qint64 stamp = ok ? f.readAll().trimmed().toLongLong(&ok) : 0;
+        if (ok)
+            result.ms.push_back(double(stamp - t0) / 1e6);
+        else
+            ++result.failed;
+    }
+    return result;
+}
+
+Storm OursStorm(const QString &self, const SambaServer &server, const QString &dir, int n)
+{
+    QDir().mkpath(dir);
+    const QString fifo = dir + QStringLiteral("/release-ours");
+    ::unlink(QFile::encodeName(fifo).constData());
+    ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
+    std::vector<std::unique_ptr<QProcess>> procs;
+    QStringList outs;
+    for (int i = 0; i < n; ++i) {
+        const QString home = dir + QStringLiteral("/ws%1").arg(i);
+        outs << home + QStringLiteral("/started");
+        QFile::remove(outs.back());
+        auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(WorkstationEnvironment(home, outs.back()));
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->start(self, {QStringLiteral("--worker"), fifo, server.server(), server.user()});
+        p->write(QByteArray(SambaServer::DefaultPassword) + '\n');
+        p->closeWriteChannel();
+        procs.push_back(std::move(p));
+    }
+    return Release(procs, fifo, outs);
+}
+
+// smbclient takes its credentials from standard input and stamps the moment it has the
+// script, so both sides are measured to the same point of the work.
+Storm SmbclientStorm(const SambaServer &server, const QString &dir, int n)
+{
+    QDir().mkpath(dir);
+    const QString fifo = dir + QStringLiteral("/release-smbclient");
+    ::unlink(QFile::encodeName(fifo).constData());
+    ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
+    const QString script = QStringLiteral(
+        "echo ready; exec 3<\"$1\"; cat <&3 >/dev/null; exec 3<&-; "
+        "smbclient //127.0.0.1/%1 -p \"$2\" -A /dev/stdin -c \"get LOGON.BAT $3/LOGON.BAT\" "
+        ">/dev/null 2>&1 && date +%s%N > \"$3/fetched\"").arg(Share);
+    std::vector<std::unique_ptr<QProcess>> procs;
+    QStringList outs;
+    for (int i = 0; i < n; ++i) {
+        const QString home = dir + QStringLiteral("/sc%1").arg(i);
+        QDir().mkpath(home);
+        outs << home + QStringLiteral("/fetched");
+        QFile::remove(outs.back());
+        auto p = std::make_unique<QProcess>();
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral("sh"), fifo,
+                                             QString::number(server.port()), home});
+        p->write("username = " + server.user().toUtf8() + "\npassword = " + SambaServer::DefaultPassword + "\n");
+        p->closeWriteChannel();
+        procs.push_back(std::move(p));
+    }
+    return Release(procs, fifo, outs);
+}
+
+// CPU seconds of the server: the master, its live children and its reaped children.
+double ServerCpuSeconds(qint64 master)
+{
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    double total = 0;
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString &pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = f.readAll();
+        const int paren = line.lastIndexOf(')');
+        if (paren < 0 || !line.left(paren).contains("(smbd"))
+            continue;
+        const QList<QByteArray> fields = line.mid(paren + 2).split(' ');
+        // fields[0] is the state; utime stime cutime cstime are fields 14-17 of the line.
+        if (fields.size() < 15)
+            continue;
+        const bool isMaster = pid.toLongLong() == master;
+        const bool isChild = fields[1].toLongLong() == master;
+        if (!isMaster && !isChild)
+            continue;
+        total += (fields[11].toDouble() + fields[12].toDouble()) / tick;
+        if (isMaster)
+            total += (fields[13].toDouble() + fields[14].toDouble()) / tick;
+    }
+    return total;
+}
+
+// ---- what one logon costs the server, from a loopback capture ----
+
+const char *CommandName(int c)
+{
+    static const char *names[] = {"NEGOTIATE", "SESSION_SETUP", "LOGOFF", "TREE_CONNECT",
+                                  "TREE_DISCONNECT", "CREATE", "CLOSE", "FLUSH", "READ", "WRITE",
+                                  "LOCK", "IOCTL", "CANCEL", "ECHO", "QUERY_DIRECTORY",
+                                  "CHANGE_NOTIFY", "QUERY_INFO", "SET_INFO", "OPLOCK_BREAK"};
+    return c >= 0 && c < int(std::size(names)) ? names[c] : "OTHER";
+}
+
+struct Cost {
+    std::map<QString, int> requests; // SMB requests by command, client to server
+    int total = 0;
+    qint64 bytes = 0;                // TCP payload, both ways
+    int connections = 0;
+};
+
+quint32 Le32(const uchar *p) { return p[0] | p[1] << 8 | p[2] << 16 | quint32(p[3]) << 24; }
+
+// Parses a pcap of the server's port: reassembles the client-to-server stream of each
+// connection and counts the SMB messages in its NetBIOS frames.
+Cost ParseCapture(const QString &path, quint16 port)
+{
+    Cost cost;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return cost;
+    const QByteArray all = f.readAll();
+    const auto *d = reinterpret_cast<const uchar *>(all.constData());
+    if (all.size() < 24 || Le32(d) != 0xa1b2c3d4)
+        return cost;
+    const quint32 link = Le32(d + 20);
+    const int linkHeader = link == 1 ? 14 : link == 113 ? 16 : 0;
+    std::map<quint16, QByteArray> toServer;
+    qsizetype pos = 24;
+    while (pos + 16 <= all.size()) {
+        const quint32 caplen = Le32(d + pos + 8);
+        const uchar *pkt = d + pos + 16;
+        pos += 16 + caplen;
+        if (pos > all.size() || int(caplen) < linkHeader + 40)
+            break;
+        const uchar *ip = pkt + linkHeader;
+        if ((ip[0] >> 4) != 4)
+            continue;
+        const int ihl = (ip[0] & 15) * 4;
+        const int ipLen = ip[2] << 8 | ip[3];
+        const uchar *tcp = ip + ihl;
+        const quint16 src = quint16(tcp[0] << 8 | tcp[1]);
+        const int thl = (tcp[12] >> 4) * 4;
+        const int payload = ipLen - ihl - thl;
+        if (payload <= 0)
+            continue;
+        cost.bytes += payload;
+        if (src != port)
+            toServer[src].append(reinterpret_cast<const char *>(tcp + thl), payload);
+    }
+    cost.connections = int(toServer.size());
+    for (const auto &[client, stream] : toServer) {
+        const auto *s = reinterpret_cast<const uchar *>(stream.constData());
+        qsizetype at = 0;
+        while (at + 4 <= stream.size()) {
+            const qsizetype len = s[at + 1] << 16 | s[at + 2] << 8 | s[at + 3];
+            const qsizetype msg = at + 4;
+            at = msg + len;
+            if (at > stream.size())
+                break;
+            if (len >= 4 && s[msg] == 0xff && s[msg + 1] == 'S') {
+                ++cost.requests[QStringLiteral("SMB1 NEGOTIATE")];
+                ++cost.total;
+                continue;
+            }
+            // SMB2 messages, compounded through NextCommand.
+            qsizetype h = msg;
+            while (h + 64 <= at && s[h] == 0xfe && s[h + 1] == 'S') {
+                ++cost.requests[QString::fromLatin1(CommandName(s[h + 12] | s[h + 13] << 8))];
+                ++cost.total;
+                const quint32 next = Le32(s + h + 20);
+                if (next == 0)
+                    break;
+                h += next;
+            }
+        }
+    }
+    return cost;
+}
+
+template <typename Work>
+Cost Captured(const SambaServer &server, const QString &dir, const QString &name, Work work)
+{
+    const QString file = dir + QStringLiteral("/") + name + QStringLiteral(".pcap");
+    QProcess tcpdump;
+    tcpdump.setProcessChannelMode(QProcess::MergedChannels);
+    tcpdump.start(QStringLiteral("tcpdump"), {QStringLiteral("-i"), QStringLiteral("lo"), QStringLiteral("-U"), QStringLiteral("--immediate-mode"), QStringLiteral("-Z"), QStringLiteral("root"),
+                                              QStringLiteral("-s"), QStringLiteral("0"), QStringLiteral("-w"), file,
+                                              QStringLiteral("tcp port %1").arg(server.port())});
+    if (!tcpdump.waitForStarted(5000)) {
+        std::fprintf(stderr, "login_storm: tcpdump is missing (apt-get install tcpdump)\n");
+        std::exit(1);
+    }
+    while (!tcpdump.readAll().contains("listening") && tcpdump.state() == QProcess::Running)
+        tcpdump.waitForReadyRead(200);
+    work();
+    QThread::msleep(300);
+    ::kill(pid_t(tcpdump.processId()), SIGTERM);
+    tcpdump.waitForFinished(5000);
+    if (QFileInfo(file).size() <= 24)
+        std::fprintf(stderr, "login_storm: the capture is empty: %s\n", tcpdump.readAll().constData());
+    return ParseCapture(file, server.port());
+}
+
+void PrintCost(const char *who, const Cost &c)
+{
+    std::printf("%s: %d SMB requests over %d connection(s), %lld bytes of TCP payload\n", who, c.total,
+                c.connections, static_cast<long long>(c.bytes));
+    for (const auto &[name, count] : c.requests)
+        std::printf("    %-16s %d\n", qPrintable(name), count);
+}
+
+void PrintStorm(const char *who, const Storm &s)
+{
+    std::printf("%s: p50 %.1f ms, p95 %.1f ms, p99 %.1f ms, max %.1f ms (%zu done, %d failed)\n", who,
+                Percentile(s.ms, 50), Percentile(s.ms, 95), Percentile(s.ms, 99), Percentile(s.ms, 100),
+                s.ms.size(), s.failed);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 5 && QByteArray(argv[1]) == "--worker")
+        return Worker(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                      QString::fromLocal8Bit(argv[4]));
+    const int n = argc > 1 ? std::max(1, atoi(argv[1])) : 200;
+    const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 1;
+
+    QTemporaryDir dir;
+    SambaServer server;
+    QString error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "login_storm: %s\n", qPrintable(error));
+        return 1;
+    }
+    // The script stamps the moment it starts.
+    server.putFile(Share, QStringLiteral("LOGON.BAT"), "date +%s%N > \"$STORM_OUT\"\n");
+    const QString self = QCoreApplication::applicationFilePath();
+
+    // One logon of each, alone, captured.
+    const Cost ours = Captured(server, dir.path(), QStringLiteral("ours"), [&] {
+        auto s = OursStorm(self, server, dir.path() + QStringLiteral("/one"), 1);
+        if (s.failed)
+            std::exit(1);
+    });
+    const Cost theirs = Captured(server, dir.path(), QStringLiteral("smbclient"), [&] {
+        auto s = SmbclientStorm(server, dir.path() + QStringLiteral("/one"), 1);
+        if (s.failed)
+            std::exit(1);
+    });
+
+    Storm a, b;
+    double cpuOurs = 0, cpuTheirs = 0;
+    for (int r = 0; r < rounds; ++r) {
+        const QString round = dir.path() + QStringLiteral("/r%1").arg(r);
+        double before = ServerCpuSeconds(server.pid());
+        Storm s = OursStorm(self, server, round, n);
+        QThread::msleep(500);
+        cpuOurs += ServerCpuSeconds(server.pid()) - before;
+        a.ms.insert(a.ms.end(), s.ms.begin(), s.ms.end());
+        a.failed += s.failed;
+        before = ServerCpuSeconds(server.pid());
+        s = SmbclientStorm(server, round, n);
+        QThread::msleep(500);
+        cpuTheirs += ServerCpuSeconds(server.pid()) - before;
+        b.ms.insert(b.ms.end(), s.ms.begin(), s.ms.end());
+        b.failed += s.failed;
+    }
+
+    std::printf("workstations: %d, rounds: %d\n", n, rounds);
+    std::printf("time to script started (from the common release):\n");
+    PrintStorm("  logon path", a);
+    PrintStorm("  smbclient ", b);
+    std::printf("  p99 ratio (logon path / smbclient): %.3f\n", Percentile(a.ms, 99) / Percentile(b.ms, 99));
+    std::printf("server CPU per logon: logon path %.2f ms, smbclient %.2f ms\n",
+                cpuOurs * 1000 / (n * rounds), cpuTheirs * 1000 / (n * rounds));
+    std::printf("what one logon costs the server:\n");
+    PrintCost("  logon path (share, script, IPC$)", ours);
+    PrintCost("  smbclient (share, script)       ", theirs);
+    return a.failed || b.failed ? 1 : 0;
+}
