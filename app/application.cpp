@@ -1,17 +1,20 @@
 #include "app/application.h"
 
-#include <QMessageBox>
-
+#include "app/statuslabel.h"
 #include "platform/errors.h"
 
-const QString ApplicationTitle = QStringLiteral("Tavro Login");
+void ShowMessageBox(QMessageBox::Icon icon, const QString &text, const QString &objectName)
+{
+    // Left as LF CR, the box's text document would draw an empty line for each CR.
+    QMessageBox box(icon, ApplicationTitle, DrawnText(text), QMessageBox::Ok);
+    box.setObjectName(objectName);
+    box.exec();
+}
 
 void HandleException()
 {
     const QString text = ExceptionMessage(std::current_exception());
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle, text, QMessageBox::Ok);
-    box.setObjectName(QStringLiteral("ErrorBox"));
-    box.exec();
+    ShowMessageBox(QMessageBox::Critical, text, QStringLiteral("ErrorBox"));
 }
 
 bool TTavroApplication::notify(QObject *receiver, QEvent *event)

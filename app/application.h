@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QString>
 
-// The application title: task-bar text and the caption of every message box.
-extern const QString ApplicationTitle;
+#include "utility/utility.h"
+
+// Shows text in the standard message box (OK button, the application title), modal;
+// each line break of the text is drawn as one.
+void ShowMessageBox(QMessageBox::Icon icon, const QString &text, const QString &objectName);
 
 // Shows the current exception (call inside a catch block) in the standard error box.
 void HandleException();

@@ -16,16 +16,20 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QProxyStyle>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTime>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <limits>
 
 #include "app/application.h"
 #include "app/panellabel.h"
+#include "app/screensnap.h"
+#include "app/statuslabel.h"
 #include "components/Appexec.h"
 #include "components/FindFile.h"
 #include "components/adpInstanceControl.h"
@@ -101,6 +105,18 @@ private:
     const bool &FInternal;
 };
 
+// The password box shows "*" for each character, whatever the style's own choice.
+class TPasswordStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 } // namespace
 
 const QString TTavroNetLoginForm::LFCR = QStringLiteral("\n\r");
@@ -159,6 +175,11 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
     ConfigurePanel = ui->ConfigurePanel;
     ConfigureImage = ui->ConfigureImage;
     ConfigureLabel = ui->ConfigureLabel;
+    auto *passwordStyle = new TPasswordStyle;
+    passwordStyle->setParent(PasswordEdit);
+    PasswordEdit->setStyle(passwordStyle);
+    new TScreenSnap(this);
+
     // Opaque white status panel; black captions on whatever lies behind them.
     QPalette white = MessagePanel->palette();
     white.setColor(QPalette::Window, Qt::white);
@@ -193,8 +214,8 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
     LogOffMenu->setObjectName(QStringLiteral("LogOffMenu"));
     TavroMenu->setDefaultAction(LogOffMenu);
     N2 = TavroMenu->addSeparator();
+    // No text: the style would draw it beside the line.
     N2->setObjectName(QStringLiteral("N2"));
-    N2->setText(QStringLiteral("-"));
     ExitMenu = TavroMenu->addAction(QIcon(QStringLiteral(":/app/exit-menu.png")), QStringLiteral("E&xit"));
     ExitMenu->setObjectName(QStringLiteral("ExitMenu"));
     connect(LogOffMenu, &QAction::triggered, this, [this] { Guarded([this] { LoginButtonClick(); }); });
@@ -283,10 +304,7 @@ void TTavroNetLoginForm::FormCreate()
         // A copy that the guard is ending shows nothing, not even this box.
         if (ProfileSettings.ProfileEnableRemoteMessage == QLatin1String("1") && FFacts.RemoteSession() &&
             !platform::Terminated()) {
-            QMessageBox box(QMessageBox::NoIcon, ApplicationTitle, ProfileSettings.ProfileRemoteMessage,
-                            QMessageBox::Ok);
-            box.setObjectName(QStringLiteral("RemoteMessageBox"));
-            box.exec();
+            ShowMessageBox(QMessageBox::NoIcon, ProfileSettings.ProfileRemoteMessage, QStringLiteral("RemoteMessageBox"));
         }
     } catch (...) {
         HandleException();
@@ -311,10 +329,8 @@ void TTavroNetLoginForm::FormShow()
 
     // Windows before Vista (6) there; elsewhere the platform names its own minimum.
     if (OSInfo.OSMajorNumber < platform::MinimumSupportedMajor()) {
-        QMessageBox box(QMessageBox::NoIcon, ApplicationTitle,
-                        QStringLiteral("This operating system is not supported by Tavro Login."), QMessageBox::Ok);
-        box.setObjectName(QStringLiteral("UnsupportedSystemBox"));
-        box.exec();
+        ShowMessageBox(QMessageBox::NoIcon, QStringLiteral("This operating system is not supported by Tavro Login."),
+                       QStringLiteral("UnsupportedSystemBox"));
         // Closed once this handler is done, so its remaining steps still run.
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     }
@@ -337,8 +353,17 @@ void TTavroNetLoginForm::FormShow()
                    arg.mid(1).compare(QLatin1String("config"), Qt::CaseInsensitive) == 0;
         });
         if (wanted) {
-            ConfigurePanelClick();
             ConfigSwitchHandled = true;
+            // Opened once the login window is on screen, so the configuration window
+            // comes up over it and not alone.
+            QMetaObject::invokeMethod(this, [this] {
+                QTimer limit;
+                limit.setSingleShot(true);
+                limit.start(2000);
+                while (isVisible() && windowHandle() && !windowHandle()->isExposed() && limit.isActive())
+                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+                Guarded([this] { ConfigurePanelClick(); });
+            }, Qt::QueuedConnection);
         }
     }
 }
@@ -731,9 +756,7 @@ void TTavroNetLoginForm::FormKeyDown(QKeyEvent *Key)
         for (const QString &line : lines)
             text += line + LFCR;
     }
-    QMessageBox box(QMessageBox::Information, ApplicationTitle, text, QMessageBox::Ok);
-    box.setObjectName(QStringLiteral("DiagnosticsBox"));
-    box.exec();
+    ShowMessageBox(QMessageBox::Information, text, QStringLiteral("DiagnosticsBox"));
 }
 
 void TTavroNetLoginForm::keyPressEvent(QKeyEvent *event)

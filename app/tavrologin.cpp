@@ -1,3 +1,4 @@
+#include <QDialog>
 #include <QIcon>
 #include <memory>
 
@@ -12,8 +13,8 @@
 int main(int argc, char **argv)
 {
     TTavroApplication app(argc, argv);
+    // No display name: Qt would append it to every title bar.
     QApplication::setApplicationName(QStringLiteral("tavrologin"));
-    QApplication::setApplicationDisplayName(ApplicationTitle);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/trayicon.png")));
     // The login window hides to the notification area: hiding it must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -32,7 +33,17 @@ int main(int argc, char **argv)
     }
     form->OnClose = [] { platform::Terminate(); };
     // The end of the desktop session closes the window: no log-off, connections stay.
-    platform::OnSessionEnd([window = form.get()] { window->close(); });
+    // An open modal window (the configuration window) closes first, as its close box would;
+    // its nested loop returns before the program ends.
+    platform::OnSessionEnd([window = form.get()] {
+        for (int open = 0; open < 8; ++open) {
+            auto *modal = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!modal)
+                break;
+            modal->done(QDialog::Rejected);
+        }
+        window->close();
+    });
 
     // The configuration window, created hidden; it lists the profile folder now.
     auto configure = std::make_unique<TFormConfigure>(form.get());

@@ -32,7 +32,6 @@ double Median(QList<double> values)
 int main(int argc, char **argv)
 {
     TTavroApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(ApplicationTitle);
     QApplication::setQuitOnLastWindowClosed(false);
 
     int profiles = 1000;

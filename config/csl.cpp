@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMessageBox>
+#include <QVBoxLayout>
 #include <QScreen>
 #include <QScopeGuard>
 #include <QShowEvent>
@@ -118,6 +119,11 @@ TFormConfigure::TFormConfigure(QWidget *parent)
     ButtonAdd = ui->ButtonAdd;
     ButtonRemove = ui->ButtonRemove;
     GroupBox2 = ui->GroupBox2;
+    // "Filling General": the page is smaller than 542 x 215 in most styles, and a box
+    // taller than its page loses its bottom border.
+    auto *fill = new QVBoxLayout(TabSheet2);
+    fill->setContentsMargins(0, 0, 0, 0);
+    fill->addWidget(GroupBox2);
     CheckBoxRemoteMessage = ui->CheckBoxRemoteMessage;
     MemoRemoteMessage = ui->MemoRemoteMessage;
     CheckBoxAutoLogoff = ui->CheckBoxAutoLogoff;
@@ -151,7 +157,7 @@ TFormConfigure::TFormConfigure(QWidget *parent)
 
     DeleteProfileFile = platform::DeleteFile;
     OnException = [this] {
-        QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+        QMessageBox box(QMessageBox::Critical, ApplicationTitle,
                         ExceptionMessage(std::current_exception()), QMessageBox::Ok, this);
         box.exec();
     };
@@ -232,7 +238,7 @@ void TFormConfigure::SetEditorMode(bool update)
 
 void TFormConfigure::ShowMessage(const QString &text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text, QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle, text, QMessageBox::Ok, this);
     box.exec();
 }
 

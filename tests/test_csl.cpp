@@ -320,7 +320,7 @@ TEST_F(ConfigWindow, InputIsCheckedBeforeAnythingIsWritten)
         QTest::mouseClick(form->ButtonAdd, Qt::LeftButton);
         ASSERT_EQ(closer.count(), 1) << name;
         EXPECT_TRUE(closer.boxes()[0].text.startsWith(QString::fromUtf8(message))) << closer.texts()[0].toStdString();
-        EXPECT_EQ(closer.boxes()[0].title, QGuiApplication::applicationDisplayName());
+        EXPECT_EQ(closer.boxes()[0].title, ApplicationTitle);
         // Nothing written, the editor keeps its contents, no entry added.
         EXPECT_EQ(allFiles(), filesBefore) << name;
         EXPECT_EQ(editor(), QString::fromUtf8(name) + u'|' + QString::fromUtf8(server));

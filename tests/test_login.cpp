@@ -23,6 +23,7 @@
 
 #include "app/login.h"
 #include "app/panellabel.h"
+#include "app/statuslabel.h"
 #include "config/inifile.h"
 #include "platform/errors.h"
 #include "platform/sysinfo.h"
@@ -334,6 +335,29 @@ TEST_F(LoginWindow, StatusMessagesFallBackToTheBannerAfterTheFirstOfABurst)
     EXPECT_FALSE(form->MessageTimer->isActive());
 }
 
+TEST_F(LoginWindow, StatusLinesBreakOncePerLineBreakAndNeverInsideAServerPath)
+{
+    auto form = shownForm();
+    auto *label = static_cast<TStatusLabel *>(form->MessagesLabel);
+    const QString path = u"\\\\127.0.0.1:1\\NETLOGON_V2"_s;
+    const int width = label->contentsRect().width();
+    ASSERT_LE(label->fontMetrics().horizontalAdvance(path), width);
+    form->ShowStatusMessage(u"Failed to connect to network share: "_s + path);
+    const QStringList lines = label->DrawnLines();
+    EXPECT_EQ(lines.first(), QString()); // one blank line for the leading LF CR
+    EXPECT_TRUE(lines.contains(path)) << lines.join(u'|').toStdString();
+    EXPECT_EQ(WrapStatusText(form->Banner(), label->fontMetrics(), width).size(), 4);
+    // A path wider than the line breaks before a backslash, never between the leading ones.
+    const QStringList wide = WrapStatusText(u"\\\\server\\"_s + QString(60, u'x') + u"\\share"_s, label->fontMetrics(), width);
+    ASSERT_GE(wide.size(), 2);
+    EXPECT_TRUE(wide[0].startsWith(u"\\\\s"_s));
+    for (const QString &line : wide)
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(line), width) << line.toStdString();
+    EXPECT_EQ(form->PasswordEdit->echoMode(), QLineEdit::Password);
+    form->PasswordEdit->setText(u"pa$$"_s);
+    EXPECT_EQ(form->PasswordEdit->displayText(), u"****"_s);
+}
+
 TEST_F(LoginWindow, EnterMovesToThePasswordAndEmptyBoxesStopTheAttempt)
 {
     auto form = shownForm();
@@ -450,7 +474,8 @@ TEST_F(LoginWindow, DiagnosticsKeyShowsTheComputerAndTheFirstAdapter)
     for (const auto &row : keys) {
         ModalBoxCloser closer;
         QTest::keyClick(form->UsernameEdit, row.key, row.mods);
-        EXPECT_EQ(closer.texts(), row.shown ? QStringList{full} : QStringList{}) << row.key;
+        // Drawn with one line break per LF CR.
+        EXPECT_EQ(closer.texts(), row.shown ? QStringList{DrawnText(full)} : QStringList{}) << row.key;
     }
 
     // With the boxes disabled (logged on) the window itself sees the key, once;
@@ -463,7 +488,7 @@ TEST_F(LoginWindow, DiagnosticsKeyShowsTheComputerAndTheFirstAdapter)
         machine.report = row.report;
         ModalBoxCloser closer;
         QTest::keyClick(form.get(), Qt::Key_Z, CtrlShift);
-        EXPECT_EQ(closer.texts(), QStringList{row.text});
+        EXPECT_EQ(closer.texts(), QStringList{DrawnText(row.text)});
     }
 }
 

@@ -8,6 +8,8 @@
 
 #include <QFile>
 
+const QString ApplicationTitle = QStringLiteral("Tavro Login");
+
 // Environment variables and file helpers
 
 QString ExtractUserName(const QString &name)

@@ -6,6 +6,9 @@
 
 #include "platform/sysinfo.h"
 
+// The application title: task-bar text and the caption of every message box.
+extern const QString ApplicationTitle;
+
 constexpr int CSIDL_LOCAL_APPDATA = 28;
 constexpr int CSIDL_COMMON_APPDATA = 35;
 

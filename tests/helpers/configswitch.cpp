@@ -16,7 +16,6 @@
 int main(int argc, char **argv)
 {
     TTavroApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(ApplicationTitle);
     QApplication::setQuitOnLastWindowClosed(false);
     SetProfileDefaults();
     SetAppDefaults();
