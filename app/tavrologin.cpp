@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "app/application.h"
+#include "app/commandline.h"
 #include "app/configlink.h"
 #include "app/login.h"
 #include "config/csl.h"
@@ -11,6 +12,8 @@
 
 int main(int argc, char **argv)
 {
+    if (HandleInformationSwitches(argc, argv))
+        return 0;
     TTavroApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tavrologin"));
     QApplication::setApplicationDisplayName(ApplicationTitle);
