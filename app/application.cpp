@@ -2,6 +2,7 @@
 
 #include "app/statuslabel.h"
 #include "platform/errors.h"
+#include "platform/journal.h"
 
 void ShowMessageBox(QMessageBox::Icon icon, const QString &text, const QString &objectName)
 {
@@ -14,6 +15,7 @@ void ShowMessageBox(QMessageBox::Icon icon, const QString &text, const QString &
 void HandleException()
 {
     const QString text = ExceptionMessage(std::current_exception());
+    platform::LogEvent(platform::LogError, QStringLiteral("Error box: ") + text);
     ShowMessageBox(QMessageBox::Critical, text, QStringLiteral("ErrorBox"));
 }
 

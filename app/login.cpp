@@ -30,6 +30,7 @@
 #include "app/panellabel.h"
 #include "app/screensnap.h"
 #include "app/statuslabel.h"
+#include "app/sessionlog.h"
 #include "components/Appexec.h"
 #include "components/FindFile.h"
 #include "components/adpInstanceControl.h"
@@ -454,6 +455,7 @@ bool TTavroNetLoginForm::ProcessLogin()
     LoginPanel->setEnabled(false);
     ConfigurePanel->setEnabled(false);
     ShowStatusMessage(QStringLiteral("Please wait, logging in..."));
+    LogSessionEvent(platform::LogInfo, QStringLiteral("Logon attempt"), Profiles->currentText(), ExtractUserName(UsernameEdit->text()));
     DisconnectAllShares();
 
     if (ConnectToTavroNet()) {
@@ -484,9 +486,11 @@ bool TTavroNetLoginForm::ConnectToTavroNet()
     QString ErrorMessage;
     if (service.ConnectAndRunScript(ProfileSettings.ProfileLogonScript, ErrorMessage)) {
         lower();
+        LogSessionEvent(platform::LogNotice, QStringLiteral("Logon succeeded"), Profiles->currentText(), ExtractUserName(UsernameEdit->text()));
         LoggedOn = true;
         return true;
     }
+    LogSessionEvent(platform::LogWarning, QStringLiteral("Logon failed: ") + ErrorMessage, Profiles->currentText(), ExtractUserName(UsernameEdit->text()));
     ShowStatusMessage(ErrorMessage);
     return false;
 }
@@ -500,7 +504,9 @@ void TTavroNetLoginForm::RemoteConnect()
     const QString target = QStringLiteral("\\\\") + AddBackslash(server) + QStringLiteral("IPC$");
     TTavroNetService service(server, QStringLiteral("IPC$"), ExtractUserName(UsernameEdit->text()),
                              PrepareLogonPassword(PasswordEdit->text()));
-    if (service.ConnectShare(QString(), target))
+    const bool authenticated = service.ConnectShare(QString(), target);
+    LogSessionEvent(authenticated ? platform::LogInfo : platform::LogWarning, (authenticated ? QStringLiteral("Authenticated to ") : QStringLiteral("Failed to authenticate to ")) + server, Profiles->currentText(), LoggedOnUser);
+    if (authenticated)
         ShowStatusMessage(QStringLiteral("Successfully authenticated."));
     else
         ShowStatusMessage(QStringLiteral("Failed to authenticate to ") + server);
@@ -539,6 +545,7 @@ void TTavroNetLoginForm::LoginButtonClick()
         // The launcher dispatches messages while a logoff script runs: no second log-off inside it.
         if (FLogoffRunning)
             return;
+        LogSessionEvent(platform::LogNotice, QStringLiteral("Log-off by the user"), Profiles->currentText(), LoggedOnUser);
         Logoff();
         ResetLoginWindow();
         return;
@@ -642,6 +649,7 @@ void TTavroNetLoginForm::SystemIdleTimerTimer()
     if (!LoggedOn || AutoLogoffMs <= 0 || FFacts.IdleMilliseconds() <= static_cast<quint32>(AutoLogoffMs))
         return;
     SystemIdleTimer->stop();
+    LogSessionEvent(platform::LogNotice, QStringLiteral("Automatic log-off after ") + ProfileSettings.ProfileAutoLogoffTime + QStringLiteral(" idle minute(s)"), Profiles->currentText(), LoggedOnUser);
     RestoreApplicationIfMinimized();
     DisconnectAllShares();
     LoggedOn = false;
@@ -720,6 +728,7 @@ void TTavroNetLoginForm::TrayIconClick()
 
 void TTavroNetLoginForm::ExitMenuClick()
 {
+    LogSessionEvent(platform::LogNotice, LoggedOn ? QStringLiteral("Log-off by Exit") : QStringLiteral("Exit"), Profiles->currentText(), LoggedOnUser);
     DisconnectAllShares();
     LoggedOn = false;
     close();

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/application.h"
+#include "app/commandline.h"
 #include "app/configlink.h"
 #include "app/login.h"
 #include "config/csl.h"
@@ -12,6 +13,8 @@
 
 int main(int argc, char **argv)
 {
+    if (HandleInformationSwitches(argc, argv))
+        return 0;
     TTavroApplication app(argc, argv);
     // No display name: Qt would append it to every title bar.
     QApplication::setApplicationName(QStringLiteral("tavrologin"));

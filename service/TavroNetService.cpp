@@ -1,6 +1,7 @@
 #include "service/TavroNetService.h"
 
 #include "components/Appexec.h"
+#include "platform/journal.h"
 #include "platform/netprovider.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -36,6 +37,27 @@ QString LocalScriptName(const QString &logonScript)
     return name;
 }
 
+// What the provider's answer means, for an administrator reading the journal.
+QString ConnectionFailureReason(quint32 code)
+{
+    switch (code) {
+    case platform::NET_ERROR_LOGON_FAILURE:
+        return QStringLiteral("wrong user name or password");
+    case platform::NET_ERROR_ACCESS_DENIED:
+        return QStringLiteral("access denied");
+    case platform::NET_ERROR_BAD_NETPATH:
+        return QStringLiteral("server not found or not answering");
+    case platform::NET_ERROR_SEM_TIMEOUT:
+        return QStringLiteral("server did not answer in time");
+    case platform::NET_ERROR_BAD_NET_NAME:
+        return QStringLiteral("share missing");
+    case platform::NET_ERROR_NO_NETWORK:
+        return QStringLiteral("no network");
+    default:
+        return QStringLiteral("network error %1").arg(code);
+    }
+}
+
 } // namespace
 
 TTavroNetService::TTavroNetService(const QString &ServerName, const QString &NetLogonShare,
@@ -51,7 +73,17 @@ bool TTavroNetService::ConnectShare(const QString &Drive, const QString &RemoteP
 {
     // A connection left by an earlier login must not clash with these credentials.
     platform::CancelConnection(RemotePath, true);
-    return platform::AddConnection(Drive, RemotePath, FUsername, FPassword) == platform::NET_NO_ERROR;
+    const quint32 result = platform::AddConnection(Drive, RemotePath, FUsername, FPassword);
+    if (result != platform::NET_NO_ERROR)
+        Log(platform::LogWarning,
+            QStringLiteral("Connecting %1 failed: %2").arg(RemotePath, ConnectionFailureReason(result)));
+    return result == platform::NET_NO_ERROR;
+}
+
+void TTavroNetService::Log(platform::LogPriority priority, const QString &message) const
+{
+    platform::LogEvent(priority, message,
+                       {{platform::LogFieldServer, FServerName}, {platform::LogFieldUser, FUsername}});
 }
 
 void TTavroNetService::DisconnectAllShares()
@@ -82,6 +114,7 @@ bool TTavroNetService::ConnectAndRunScript(const QString &LogonScript, QString &
 
     if (!platform::FileExists(networkPath)) {
         ErrorMessage = QStringLiteral("Logon script does not exist on the network share: ") + networkPath;
+        Log(platform::LogWarning, QStringLiteral("Logon script missing: ") + networkPath);
         return false;
     }
     if (localName.isEmpty()) {
@@ -93,12 +126,16 @@ bool TTavroNetService::ConnectAndRunScript(const QString &LogonScript, QString &
         platform::DeleteFile(localPath);
     if (!CopyFileContents(networkPath, localPath)) {
         ErrorMessage = QStringLiteral("Failed to copy the logon script to the local machine!");
+        Log(platform::LogWarning,
+            QStringLiteral("Copying the logon script %1 to %2 failed").arg(networkPath, localPath));
         return false;
     }
 
     platform::ProcessHandle handle = 0;
-    if (platform::ShellExecuteFile(localPath, handle) != 0) {
+    if (const quint32 error = platform::ShellExecuteFile(localPath, handle); error != 0) {
         ErrorMessage = QStringLiteral("Cannot execute the local logon script!");
+        Log(platform::LogWarning,
+            QStringLiteral("The logon script %1 failed to start: error %2").arg(localPath).arg(error));
         return false;
     }
     if (handle != 0) {

@@ -3,6 +3,8 @@
 #include <QString>
 #include <memory>
 
+#include "platform/journal.h"
+
 class TAppExec;
 
 // The network side of one logon session: one server, one set of credentials.
@@ -21,6 +23,7 @@ public:
 
 private:
     void DisconnectDrive(const QString &Name);
+    void Log(platform::LogPriority priority, const QString &message) const;
 
     QString FServerName;
     QString FNetLogonShare;
