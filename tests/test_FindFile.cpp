@@ -602,3 +602,20 @@ TEST(FindFileBackground, DestroyedWhileSearchingRaisesNoEvent)
         EXPECT_EQ(completes, 0) << "answered " << answered;
     }
 }
+
+TEST(FindFile, EachIncludeLineIsSearchedAndNamesComeInWindowsOrder)
+{
+    QTemporaryDir tmp;
+    const QString d = tmp.path();
+    for (const char *f : {"zeta.ini", "alpha.ini", "Charlie.ini", "bravo.ini", "_x.ini", "b.txt", "A.txt"})
+        Write(d + "/" + f);
+    Search s;
+    // Two masks in one folder, and the same folder again: each line is searched whole.
+    s.ff.setIncludeFiles(QStringList{d + "/*.txt", d + "/*.ini", d + "/a*.ini"});
+    s.Run();
+    QStringList names;
+    for (const QString &p : s.found)
+        names << QFileInfo(p).fileName();
+    EXPECT_EQ(names, (QStringList{"A.txt", "b.txt", "alpha.ini", "bravo.ini", "Charlie.ini", "zeta.ini", "_x.ini",
+                                  "alpha.ini"}));
+}
