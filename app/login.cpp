@@ -130,13 +130,6 @@ bool DesktopHasSystemTray()
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-QString PrepareLogonPassword(const QString &password)
-{
-    QString prepared = password;
-    prepared.replace(QLatin1Char('$'), QStringLiteral("\\$"));
-    return prepared;
-}
-
 qint32 AutoLogoffPeriod(const QString &minutes)
 {
     bool ok = false;
@@ -481,8 +474,10 @@ bool TTavroNetLoginForm::ProcessLogin()
 
 bool TTavroNetLoginForm::ConnectToTavroNet()
 {
+    // The password goes to the server exactly as typed: a "\" put before each "$" would make
+    // every password holding a "$" fail.
     TTavroNetService service(ProfileSettings.ProfileServer, ProfileSettings.ProfileNetLogonShare,
-                             ExtractUserName(UsernameEdit->text()), PrepareLogonPassword(PasswordEdit->text()));
+                             ExtractUserName(UsernameEdit->text()), PasswordEdit->text());
     QString ErrorMessage;
     if (service.ConnectAndRunScript(ProfileSettings.ProfileLogonScript, ErrorMessage)) {
         lower();
@@ -503,7 +498,7 @@ void TTavroNetLoginForm::RemoteConnect()
     ShowStatusMessage(QStringLiteral("Authenticating to ") + server);
     const QString target = QStringLiteral("\\\\") + AddBackslash(server) + QStringLiteral("IPC$");
     TTavroNetService service(server, QStringLiteral("IPC$"), ExtractUserName(UsernameEdit->text()),
-                             PrepareLogonPassword(PasswordEdit->text()));
+                             PasswordEdit->text());
     const bool authenticated = service.ConnectShare(QString(), target);
     LogSessionEvent(authenticated ? platform::LogInfo : platform::LogWarning, (authenticated ? QStringLiteral("Authenticated to ") : QStringLiteral("Failed to authenticate to ")) + server, Profiles->currentText(), LoggedOnUser);
     if (authenticated)

@@ -46,8 +46,6 @@ struct TLoginSystemFacts {
     bool InstanceControl = true;
 };
 
-// "$" goes to the server as "\$".
-QString PrepareLogonPassword(const QString &password);
 // Minutes of "Auto Logoff Time" as milliseconds, saturated at the 32-bit limits;
 // throws Exception for text that is no integer.
 qint32 AutoLogoffPeriod(const QString &minutes);

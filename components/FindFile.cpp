@@ -336,14 +336,25 @@ private:
 
     void SearchFolder(const QString &folder, const QString &mask, platform::DirectoryLister &list)
     {
-        // A link back up the tree would otherwise be followed forever.
+        // A link back up the tree would otherwise be followed forever: a folder that is
+        // already being searched further up is not entered again. Only the folders on
+        // the way down count, so each include line and each location is searched whole.
         const std::optional<platform::FolderId> id = list.Id();
-        if (id && m_visited.contains(*id))
+        if (id && m_ancestors.contains(*id))
             return;
         if (!AskNewFolder(folder))
             return;
         if (id)
-            m_visited.insert(*id);
+            m_ancestors.insert(*id);
+        struct Leave {
+            std::unordered_set<platform::FolderId, IdHash> &set;
+            std::optional<platform::FolderId> id;
+            ~Leave()
+            {
+                if (id)
+                    set.erase(*id);
+            }
+        } leave{m_ancestors, id};
         if (StopRequested())
             return;
 
@@ -383,7 +394,7 @@ private:
     bool m_threaded;
     QByteArray m_needle;
     std::vector<char> m_buffer;
-    std::unordered_set<platform::FolderId, IdHash> m_visited;
+    std::unordered_set<platform::FolderId, IdHash> m_ancestors;
     platform::DirectoryLister *m_current = nullptr;
     static constexpr int kBatch = 64;
     static constexpr std::chrono::milliseconds kLatency{2};

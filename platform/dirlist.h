@@ -60,7 +60,8 @@ class SequentialFile;
 // wildcard rules (case ignored, "*" and "*.*" match every name, "?" exactly one
 // character, a trailing ".*" also matches a name without a dot), and remembers every
 // subfolder met whatever its name, so that a walk needs one pass per folder. "." and
-// ".." are listed like any entry. A folder that cannot be read lists nothing; an
+// ".." are listed like any entry. Names come in ordinal order with letter case ignored,
+// as Windows' own file system lists them. A folder that cannot be read lists nothing; an
 // entry that vanishes while listed is left out.
 class DirectoryLister {
 public:
@@ -88,6 +89,7 @@ public:
     bool OpenCurrent(SequentialFile &file) const;
 
 private:
+    void ReadAll();
     struct Impl;
     std::unique_ptr<Impl> d;
 };

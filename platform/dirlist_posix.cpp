@@ -3,10 +3,12 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -228,7 +230,17 @@ struct DirectoryLister::Impl {
     std::optional<MaskMatcher> matcher;
     bool collect = false;
     std::vector<Subfolder> subfolders;
-    const char *current = nullptr; // valid until the next readdir
+    // The folder's names, read once and sorted as Windows' file system lists them.
+    std::string pool;
+    struct Entry {
+        size_t offset;
+        size_t len;
+        unsigned char type;
+    };
+    std::vector<Entry> entries;
+    size_t next = 0;
+    bool read = false;
+    const char *current = nullptr; // points into pool
     bool currentRegular = false;
     qint64 currentSize = 0;
 
@@ -249,7 +261,44 @@ struct DirectoryLister::Impl {
 
 namespace {
 constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+
+unsigned char upperAscii(unsigned char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
 }
+
+// Ordinal order with ASCII letter case ignored, the order NTFS keeps its folders in.
+// UTF-8 bytes compare in code-point order, so names outside ASCII sort by code point.
+bool nameBefore(const char *a, size_t alen, const char *b, size_t blen)
+{
+    const size_t n = std::min(alen, blen);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char x = upperAscii(static_cast<unsigned char>(a[i]));
+        const unsigned char y = upperAscii(static_cast<unsigned char>(b[i]));
+        if (x != y)
+            return x < y;
+    }
+    if (alen != blen)
+        return alen < blen;
+    return std::memcmp(a, b, n) < 0; // names differing only in case: a fixed order
+}
+} // namespace
+
+void DirectoryLister::ReadAll()
+{
+    Impl &s = *d;
+    s.read = true;
+    while (struct dirent *e = ::readdir(s.dir)) {
+        const size_t len = std::strlen(e->d_name);
+        s.entries.push_back({s.pool.size(), len, e->d_type});
+        s.pool.append(e->d_name, len + 1);
+    }
+    const char *pool = s.pool.data();
+    std::sort(s.entries.begin(), s.entries.end(), [pool](const Impl::Entry &a, const Impl::Entry &b) {
+        return nameBefore(pool + a.offset, a.len, pool + b.offset, b.len);
+    });
+}
+
 
 DirectoryLister::DirectoryLister(const QString &folder) : d(std::make_unique<Impl>())
 {
@@ -304,10 +353,14 @@ bool DirectoryLister::Next(TSearchRec &rec)
     d->current = nullptr;
     if (!d->dir)
         return false;
+    if (!d->read)
+        ReadAll();
     const int fd = ::dirfd(d->dir);
-    while (struct dirent *e = ::readdir(d->dir)) {
-        const char *name = e->d_name;
-        const qsizetype len = static_cast<qsizetype>(std::strlen(name));
+    while (d->next < d->entries.size()) {
+        const Impl::Entry &entry = d->entries[d->next++];
+        const char *name = d->pool.data() + entry.offset;
+        const qsizetype len = static_cast<qsizetype>(entry.len);
+        const unsigned char type = entry.type;
         const bool matches = d->matcher && d->matcher->Matches(name, len);
         const bool dots = name[0] == '.' && (len == 1 || (len == 2 && name[1] == '.'));
         if (!matches && (!d->collect || dots))
@@ -319,8 +372,8 @@ bool DirectoryLister::Next(TSearchRec &rec)
                 continue; // gone since the folder was read
             isDir = S_ISDIR(mode);
         } else {
-            isDir = e->d_type == DT_DIR;
-            if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+            isDir = type == DT_DIR;
+            if (type == DT_LNK || type == DT_UNKNOWN) {
                 struct stat st;
                 isDir = fstatat(fd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
             }

@@ -63,9 +63,11 @@ bool isBlank(QChar c)
     return c == u' ' || c == u'\t';
 }
 
+// Batch files, and .sh scripts: both are shell scripts on these workstations.
 bool isBatchName(const QString &name)
 {
-    return name.endsWith(u".bat", Qt::CaseInsensitive) || name.endsWith(u".cmd", Qt::CaseInsensitive);
+    return name.endsWith(u".bat", Qt::CaseInsensitive) || name.endsWith(u".cmd", Qt::CaseInsensitive)
+           || name.endsWith(u".sh", Qt::CaseInsensitive);
 }
 
 // One started child. The pidfd lets the reaper and the waits block on it and reap
@@ -399,6 +401,35 @@ quint32 spawnServerScript(const QString &unc, const QList<QByteArray> &params, c
     return rc == 0 ? 0 : ErrorCodeFromErrno(rc);
 }
 
+// An unquoted program path may hold blanks (a folder named "My Files"): as on Windows,
+// the words are tried as one name, the longest run of them that names a file first, and
+// the one found is quoted so that the rest splits as its arguments.
+QString withProgramFound(const QString &commandLine, const QByteArray &folder)
+{
+    qsizetype start = 0;
+    while (start < commandLine.size() && isBlank(commandLine[start]))
+        ++start;
+    if (start == commandLine.size() || commandLine[start] == u'"' || IsUncPath(commandLine.mid(start)))
+        return commandLine;
+    QList<qsizetype> ends; // where each run of words ends, shortest first
+    for (qsizetype i = start; i < commandLine.size(); ++i) {
+        if (isBlank(commandLine[i]) && !isBlank(commandLine[i - 1]))
+            ends << i;
+    }
+    if (ends.isEmpty())
+        return commandLine;
+    ends << commandLine.size();
+    for (qsizetype k = ends.size() - 1; k > 0; --k) {
+        const QString name = commandLine.mid(start, ends[k] - start);
+        if (name.contains(u'"'))
+            continue;
+        int err = 0;
+        if (!findProgram(name, folder, isBatchName(name), err).isEmpty())
+            return u'"' + name + u'"' + commandLine.mid(ends[k]);
+    }
+    return commandLine;
+}
+
 } // namespace
 
 QStringList SplitCommandLine(const QString &commandLine)
@@ -478,11 +509,11 @@ quint32 StartProcess(const QString &commandLine, const QString &currentFolder, i
     handle = 0;
     if (commandLine.size() > MaxCommandLineLength)
         return ERROR_FILENAME_EXCED_RANGE;
-    const QStringList words = SplitCommandLine(commandLine);
+    const QByteArray folder = nativePath(currentFolder);
+    const QStringList words = SplitCommandLine(withProgramFound(commandLine, folder));
     if (words.isEmpty())
         return ERROR_FILE_NOT_FOUND;
 
-    const QByteArray folder = nativePath(currentFolder);
     if (!folder.isEmpty()) {
         struct stat st;
         if (::stat(folder.constData(), &st) != 0)

@@ -143,13 +143,6 @@ protected:
     int closed = 0;
 };
 
-TEST(LoginHelpers, PasswordDollarsAreEscapedAndNothingElse)
-{
-    for (const auto &[typed, sent] :
-         Texts{{"secret", "secret"}, {"pa$$word", "pa\\$\\$word"}, {"$", "\\$"}, {"a\\b", "a\\b"}, {"\\$x$", "\\\\$x\\$"}, {"", ""}})
-        EXPECT_EQ(PrepareLogonPassword(QString::fromUtf8(typed)), QString::fromUtf8(sent)) << typed;
-}
-
 TEST(LoginHelpers, AutoLogoffPeriodNeverWraps)
 {
     constexpr qint32 max = std::numeric_limits<qint32>::max(), min = std::numeric_limits<qint32>::min();
@@ -670,10 +663,10 @@ TEST_F(LoginSession, LoginAndLogoffRunTheScriptsOnceWithTheUserName)
     EXPECT_EQ(form->TrayIcon->toolTip(), tooltip);
 }
 
-TEST_F(LoginSession, PasswordsReachTheServerWithDollarsEscapedAndFailuresKeepTheBoxes)
+TEST_F(LoginSession, PasswordsReachTheServerExactlyAsTypedAndFailuresKeepTheBoxes)
 {
-    // The account's real password holds the escaped form.
-    ASSERT_NO_FATAL_FAILURE(startServer(u"pa\\$\\$word"_s));
+    // A real account whose password holds two dollar signs.
+    ASSERT_NO_FATAL_FAILURE(startServer(u"pa$$word"_s));
     useProfile({}, u"NOPE.BAT"_s);
     const QString share = samba.unc(u"NETLOGON_V2"_s);
     const struct { const char *typed; bool connects; } rows[] = {{"pa$$word", true}, {"pa\\$\\$word", false}, {"wrong", false}};
