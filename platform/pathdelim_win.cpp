@@ -1,0 +1,7 @@
+#include "platform/paths.h"
+
+namespace platform {
+
+const QChar PathDelim = QLatin1Char('\\');
+
+} // namespace platform

@@ -1,0 +1,7 @@
+#include "platform/programname.h"
+
+namespace platform {
+
+const QString ProgramFileName = QStringLiteral("tavrologin.exe");
+
+} // namespace platform
