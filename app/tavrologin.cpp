@@ -6,6 +6,7 @@
 #include "app/commandline.h"
 #include "app/configlink.h"
 #include "app/login.h"
+#include "app/netuse.h"
 #include "config/csl.h"
 #include "config/inifile.h"
 #include "platform/messageloop.h"
@@ -15,6 +16,9 @@ int main(int argc, char **argv)
 {
     if (HandleInformationSwitches(argc, argv))
         return 0;
+    // A logon script's request to the running copy: no window, no single-instance guard.
+    if (const int code = RunNetUseCommand(argc, argv); code >= 0)
+        return code;
     TTavroApplication app(argc, argv);
     // No display name: Qt would append it to every title bar.
     QApplication::setApplicationName(QStringLiteral("tavrologin"));

@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <memory>
 #include <sys/stat.h>
 #include <thread>
@@ -304,6 +305,18 @@ Mounted MountOnThread(GMainContext *ctx, GCancellable *cancel, const QByteArray 
             UnmountOnThread(ctx, cancel, mount.get(), true);
         m.code = NET_ERROR_NO_NETWORK;
         return m;
+    }
+    // gvfsd-fuse answers the first use of a path whose share was mounted before with an
+    // I/O error while it looks the new mount up: take that error here, not in the script.
+    for (int attempt = 0; attempt < 100 && !g_cancellable_is_cancelled(cancel); ++attempt) {
+        if (DIR *dir = ::opendir(path.get())) {
+            errno = 0;
+            const bool listed = ::readdir(dir) || errno == 0;
+            ::closedir(dir);
+            if (listed)
+                break;
+        }
+        g_usleep(50000);
     }
     m.code = NET_NO_ERROR;
     m.path = QFile::decodeName(path.get());
