@@ -1,4 +1,5 @@
 #include <QDialog>
+#include <QFile>
 #include <QIcon>
 #include <memory>
 
@@ -25,6 +26,11 @@ int main(int argc, char **argv)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/trayicon.png")));
     // The login window hides to the notification area: hiding it must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Logon scripts find `tavrologin net use` beside the running program.
+    const QByteArray folder = QFile::encodeName(QCoreApplication::applicationDirPath());
+    const QByteArray path = qgetenv("PATH");
+    if (!path.split(':').contains(folder))
+        qputenv("PATH", path.isEmpty() ? folder : path + ':' + folder);
 
     // The settings' start values come before any window.
     SetProfileDefaults();
