@@ -1,15 +1,19 @@
 // The real program on a private X server, seen the way a window manager and a person
-// see it: window properties, the order in which windows are mapped, the pixels drawn.
+// see it: window properties, the order in which windows are mapped, the pixels drawn
+// (inside a frame of openbox's where the outer size matters).
 // Every wait has a deadline and every child dies with the test, so nothing can hang.
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
@@ -229,6 +233,43 @@ public:
         return m_mapped;
     }
 
+    QList<xcb_window_t> children(xcb_window_t w)
+    {
+        Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(m_c, xcb_query_tree(m_c, w), nullptr));
+        if (!tree)
+            return {};
+        const xcb_window_t *c = xcb_query_tree_children(tree.get());
+        return QList<xcb_window_t>(c, c + xcb_query_tree_children_length(tree.get()));
+    }
+
+    // The program's own window inside a top-level one: under a window manager the
+    // top-level is the frame, and the client is the window that carries WM_STATE.
+    xcb_window_t client(xcb_window_t top)
+    {
+        const xcb_atom_t state = atom("WM_STATE");
+        QList<xcb_window_t> todo{top};
+        while (!todo.isEmpty()) {
+            const xcb_window_t w = todo.takeFirst();
+            if (!property(w, state).isEmpty())
+                return w;
+            todo << children(w);
+        }
+        return top;
+    }
+
+    // The first client window on screen of that size.
+    xcb_window_t find(QSize clientSize)
+    {
+        for (xcb_window_t top : viewable()) {
+            const xcb_window_t w = client(top);
+            if (size(w) == clientSize)
+                return w;
+        }
+        return XCB_WINDOW_NONE;
+    }
+
+    bool managed() { return !property(m_root, atom("_NET_SUPPORTING_WM_CHECK")).isEmpty(); }
+
     QSize size(xcb_window_t w)
     {
         Reply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, w), nullptr));
@@ -309,6 +350,7 @@ protected:
     void TearDown() override
     {
         program.stop();
+        manager.stop();
         server.stop();
     }
 
@@ -316,6 +358,16 @@ protected:
     {
         QFile f(home.path() + u'/' + name);
         return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string("(no log)");
+    }
+
+    // A window manager that frames windows, as a desktop has.
+    void startWindowManager()
+    {
+        const QString openbox = QStandardPaths::findExecutable(u"openbox"_s);
+        ASSERT_FALSE(openbox.isEmpty()) << "openbox is not installed (scripts/install-deps)";
+        ASSERT_TRUE(manager.start(openbox, {}, home.path() + u"/openbox.log"_s));
+        ASSERT_TRUE(WaitFor([&] { return x.managed() || !manager.running(); }, 15000) && manager.running())
+            << "openbox did not take the screen: " << log(u"openbox.log"_s);
     }
 
     void startProgram(const QStringList &args = {})
@@ -352,7 +404,7 @@ protected:
 
     TempHome home;
     ScopedEnv env;
-    Child server, program;
+    Child server, manager, program;
     XScreen x;
     QString display, folder;
 };
@@ -367,11 +419,14 @@ TEST_F(Screen, LoginWindowShowsTheExactTitleAndTheDefaultBackgroundStretchedToIt
 {
     const QString title = caption();
     ASSERT_FALSE(title.isEmpty());
+    ASSERT_NO_FATAL_FAILURE(startWindowManager());
     ASSERT_NO_FATAL_FAILURE(startProgram());
-    ASSERT_TRUE(waitForWindows(1)) << "no login window\n" << log(u"program.log"_s);
-    const xcb_window_t login = x.mapped().first();
-    EXPECT_EQ(x.viewable(), QList<xcb_window_t>{login});
-    EXPECT_EQ(x.size(login), QSize(348, 176));
+    xcb_window_t login = XCB_WINDOW_NONE;
+    ASSERT_TRUE(WaitFor([&] { return (login = x.find(QSize(348, 176))) || !program.running(); }, 20000) && login)
+        << "no login window\n" << log(u"program.log"_s);
+    // Framed: its outer size is more than the client area.
+    const QSize outer = x.outerSize(login);
+    ASSERT_GT(outer.height(), 176);
 
     // What a window manager puts in the title bar, under both names.
     EXPECT_EQ(x.text(login, "_NET_WM_NAME"), title);
@@ -381,7 +436,7 @@ TEST_F(Screen, LoginWindowShowsTheExactTitleAndTheDefaultBackgroundStretchedToIt
     // has ended once two grabs agree and the corner is no longer the server's black.
     const QImage bmp(folder + u"classicbg.bmp"_s, "BMP");
     ASSERT_FALSE(bmp.isNull());
-    ASSERT_NE(bmp.size(), x.outerSize(login)); // or the stretch could not be told
+    ASSERT_NE(bmp.size(), outer); // or the stretch could not be told
     QImage shot;
     ASSERT_TRUE(WaitFor([&] {
         const QImage before = x.grab(login);
@@ -389,21 +444,24 @@ TEST_F(Screen, LoginWindowShowsTheExactTitleAndTheDefaultBackgroundStretchedToIt
         shot = x.grab(login);
         return !shot.isNull() && shot == before && qGray(shot.pixel(0, shot.height() - 1)) > 64;
     }, 15000)) << "the login window was not painted";
-    const QSize outer = x.outerSize(login);
     const QImage stretched = bmp.scaled(outer, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    const QImage toClient = bmp.scaled(shot.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
     const int w = shot.width(), h = shot.height();
     QList<QPoint> edge;
     for (int y = 0; y < h; ++y)
         edge << QPoint(0, y) << QPoint(w - 1, y) << QPoint(w - 4, y);
     for (int x0 = 0; x0 < w; ++x0)
         edge << QPoint(x0, h - 1) << QPoint(x0, h - 4);
-    int worstStretched = 0, worstUnscaled = 0;
+    int worstStretched = 0, worstUnscaled = 0, worstToClient = 0;
     for (const QPoint &p : edge) {
         worstStretched = std::max(worstStretched, Distance(shot.pixel(p), stretched.pixel(p)));
         worstUnscaled = std::max(worstUnscaled, Distance(shot.pixel(p), bmp.pixel(p)));
+        worstToClient = std::max(worstToClient, Distance(shot.pixel(p), toClient.pixel(p)));
     }
     EXPECT_LE(worstStretched, 2) << "outer size " << outer.width() << 'x' << outer.height();
-    EXPECT_GT(worstUnscaled, worstStretched + 1); // drawn at its own size it would differ
+    // Drawn at its own size, or stretched to the client area only, it would differ.
+    EXPECT_GT(worstUnscaled, worstStretched + 1);
+    EXPECT_GT(worstToClient, worstStretched + 1);
 }
 
 TEST_F(Screen, ConfigSwitchOpensOverTheMappedLoginWindowAndTheSessionEndStillEndsTheProgram)
