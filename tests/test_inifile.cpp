@@ -192,14 +192,6 @@ TEST_F(IniFile, ProfileFromWindowsKeepsItsCodePage)
     // Saved again unchanged, as the configuration window does: not a byte differs.
     WriteProfile("Bureau.ini");
     EXPECT_EQ(readBytes(profilePath("Bureau.ini")), windows);
-
-    ProfileSettings.ProfileServer = QStringLiteral(u"SERVEUR-ÉTÉ");
-    WriteProfile("Bureau.ini");
-    QByteArray expected = windows;
-    expected.replace("Server=FILESRV", "Server=SERVEUR-\xC9T\xC9");
-    EXPECT_EQ(readBytes(profilePath("Bureau.ini")), expected);
-    ReadProfile("Bureau.ini");
-    EXPECT_EQ(ProfileSettings.ProfileServer, QStringLiteral(u"SERVEUR-ÉTÉ"));
 }
 
 TEST_F(IniFile, EmptyDefaultProfileFallsBackToTheStartProfile)

@@ -199,49 +199,30 @@ TEST(AdapterReport, OrderPutsTheUsableAdapterFirst)
 
 TEST(AdapterReport, DhcpLeasesOfEachClient)
 {
-    // dhclient appends; the last lease of the interface is in force, other interfaces' are not.
-    const QByteArray dhclient = "lease {\n  interface \"eth0\";\n  fixed-address 192.0.2.40;\n"
-                                "  option subnet-mask 255.255.255.0;\n  option dhcp-server-identifier 192.0.2.1;\n}\n"
-                                "lease {\n  interface \"eth0\";\n  fixed-address 192.0.2.41;\n"
-                                "  option dhcp-server-identifier 192.0.2.254;\n  renew 3 2026/12/09 18:00:00;\n}\n"
-                                "lease {\n  interface \"wlan0\";\n  fixed-address 10.0.0.9;\n"
-                                "  option dhcp-server-identifier 10.0.0.1;\n}\n";
-    platform::DhcpLease lease = platform::ParseDhcpLease(dhclient, "eth0");
-    EXPECT_TRUE(lease.found);
-    EXPECT_EQ(lease.address, "192.0.2.41");
-    EXPECT_EQ(lease.server, "192.0.2.254");
-    EXPECT_EQ(platform::ParseDhcpLease(dhclient, "wlan0").server, "10.0.0.1");
-    EXPECT_FALSE(platform::ParseDhcpLease(dhclient, "eth9").found);
-
-    lease = platform::ParseDhcpLease("# This is private data. Do not parse.\nADDRESS=192.0.2.77\nNETMASK=255.255.255.0\n"
-                                     "ROUTER=192.0.2.1\nSERVER_ADDRESS=192.0.2.2\nLIFETIME=3600\n", "eth0");
-    EXPECT_TRUE(lease.found);
-    EXPECT_EQ(lease.address, "192.0.2.77");
-    EXPECT_EQ(lease.server, "192.0.2.2");
-
-    lease = platform::ParseDhcpLease("[device]\nmanaged=true\n\n[dhcp4]\ndhcp_server_identifier=198.51.100.1\n"
-                                     "ip_address=198.51.100.20\nexpiry=1765300000\n", "enp1s0");
-    EXPECT_EQ(lease.server, "198.51.100.1");
-    EXPECT_EQ(lease.address, "198.51.100.20");
-
-    EXPECT_FALSE(platform::ParseDhcpLease("[device]\nmanaged=true\n", "eth0").found);
-    EXPECT_FALSE(platform::ParseDhcpLease("", "eth0").found);
-}
-
-TEST(AdapterReport, LeaseFilesAreFoundAndStaleOnesIgnored)
-{
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
-    QDir(root.path()).mkpath("var/lib/dhcp");
-    QDir(root.path()).mkpath("run/systemd/netif/leases");
-    WriteBytes(root.filePath("var/lib/dhcp/dhclient.eth0.leases"),
-               "lease {\n interface \"eth0\";\n fixed-address 192.0.2.5;\n option dhcp-server-identifier 192.0.2.1;\n}\n");
-    WriteBytes(root.filePath("run/systemd/netif/leases/7"), "ADDRESS=203.0.113.8\nSERVER_ADDRESS=203.0.113.1\n");
-
-    EXPECT_EQ(platform::FindDhcpLease(root.path(), "eth0", 2, "192.0.2.5").server, "192.0.2.1");
-    EXPECT_FALSE(platform::FindDhcpLease(root.path(), "eth0", 2, "192.0.2.99").found); // an old address's lease
-    EXPECT_EQ(platform::FindDhcpLease(root.path(), "ens7", 7, "203.0.113.8").server, "203.0.113.1");
-    EXPECT_FALSE(platform::FindDhcpLease(root.path(), "ens8", 8, "203.0.113.8").found);
+    for (const char *folder : {"var/lib/dhcp", "run/systemd/netif/leases", "run/NetworkManager/devices"})
+        QDir(root.path()).mkpath(folder);
+    // dhclient appends: the last lease of an interface is in force, the older one is stale.
+    WriteBytes(root.filePath("var/lib/dhcp/dhclient.leases"),
+               "lease {\n  interface \"eth0\";\n  fixed-address 192.0.2.40;\n  option dhcp-server-identifier 192.0.2.1;\n}\n"
+               "lease {\n  interface \"eth0\";\n  fixed-address 192.0.2.41;\n  option subnet-mask 255.255.255.0;\n"
+               "  option dhcp-server-identifier 192.0.2.254;\n}\n"
+               "lease {\n  interface \"wlan0\";\n  fixed-address 10.0.0.9;\n  option dhcp-server-identifier 10.0.0.1;\n}\n");
+    WriteBytes(root.filePath("run/systemd/netif/leases/7"),
+               "# This is private data. Do not parse.\nADDRESS=203.0.113.8\nSERVER_ADDRESS=203.0.113.1\n");
+    WriteBytes(root.filePath("run/NetworkManager/devices/9"),
+               "[device]\nmanaged=true\n\n[dhcp4]\ndhcp_server_identifier=198.51.100.1\nip_address=198.51.100.20\n");
+    const auto server = [&root](const char *ifname, int index, const char *address) {
+        const platform::DhcpLease lease = platform::FindDhcpLease(root.path(), ifname, index, address);
+        return lease.found ? lease.server : QStringLiteral("<none>");
+    };
+    EXPECT_EQ(server("eth0", 2, "192.0.2.41"), "192.0.2.254");
+    EXPECT_EQ(server("eth0", 2, "192.0.2.40"), "<none>");
+    EXPECT_EQ(server("wlan0", 3, "10.0.0.9"), "10.0.0.1");
+    EXPECT_EQ(server("ens7", 7, "203.0.113.8"), "203.0.113.1");
+    EXPECT_EQ(server("enp1s0", 9, "198.51.100.20"), "198.51.100.1");
+    EXPECT_EQ(server("ens8", 8, "203.0.113.8"), "<none>");
 }
 
 TEST(AdapterReport, WinsServersFromSambaGlobalSection)
