@@ -1,6 +1,7 @@
 #include "platform/netprovider.h"
 #include "platform/paths.h"
 #include "service/TavroNetService.h"
+#include "tests/fixtures/EnvironmentD.h"
 #include "tests/fixtures/SambaServer.h"
 #include "tests/fixtures/TempEnv.h"
 
@@ -57,9 +58,10 @@ protected:
         return TTavroNetService(m_server.server(), share, m_server.user(), password);
     }
     QString tempFolder() const { return m_home.dataHome() + QStringLiteral("/Temp/"); }
+    // The user name as the next login session would receive it.
     QString storedVariable() const
     {
-        return QString::fromUtf8(ReadAll(m_home.configHome() + QStringLiteral("/environment.d/60-tavrologin.conf")));
+        return GeneratedVariable(m_home.path(), m_home.configHome(), QString::fromLatin1(Variable));
     }
 
     SambaServer m_server;
@@ -85,7 +87,7 @@ TEST_F(NetServiceTest, LogonScriptIsCopiedAndRunWithTheUserName)
         // Waited for: the script has finished when the call returns.
         EXPECT_EQ(ReadAll(m_out.filePath(QStringLiteral("user"))), m_server.user().toUtf8());
         EXPECT_EQ(qgetenv(Variable.constData()), m_server.user().toUtf8());
-        EXPECT_TRUE(storedVariable().contains(QStringLiteral("TAVROLOGIN_USERNAME=") + m_server.user()));
+        EXPECT_EQ(storedVariable(), m_server.user());
     }
     // The password reached no environment, no command line and no file.
     const QByteArray password = SambaServer::DefaultPassword;
@@ -147,7 +149,7 @@ TEST_F(NetServiceTest, FailedConnectionReportsTheSharePathAndLeavesTheVariableUn
         EXPECT_FALSE(svc.ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message));
         EXPECT_EQ(message, QStringLiteral("Failed to connect to network share: \\\\") + row.server + QLatin1Char('\\') + row.share);
         EXPECT_FALSE(qEnvironmentVariableIsSet(Variable.constData()));
-        EXPECT_FALSE(storedVariable().contains(QStringLiteral("TAVROLOGIN_USERNAME")));
+        EXPECT_EQ(storedVariable(), QStringLiteral("<unset>"));
         EXPECT_FALSE(QFile::exists(m_out.filePath(QStringLiteral("user"))));
     }
 }
@@ -178,7 +180,7 @@ TEST_F(NetServiceTest, MissingScriptIsReportedAfterTheVariableIsSet)
     EXPECT_EQ(message, QStringLiteral("Logon script does not exist on the network share: ")
                            + m_server.unc(Netlogon) + QStringLiteral("\\scripts\\NOPE.BAT"));
     EXPECT_EQ(qgetenv(Variable.constData()), m_server.user().toUtf8());
-    EXPECT_TRUE(storedVariable().contains(QStringLiteral("TAVROLOGIN_USERNAME=") + m_server.user()));
+    EXPECT_EQ(storedVariable(), m_server.user());
     EXPECT_TRUE(QDir(tempFolder()).exists());
     EXPECT_TRUE(QDir(tempFolder()).isEmpty());
 }

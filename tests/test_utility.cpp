@@ -1,5 +1,6 @@
 #include "platform/errors.h"
 #include "platform/paths.h"
+#include "tests/fixtures/EnvironmentD.h"
 #include "tests/fixtures/TempEnv.h"
 #include "utility/utility.h"
 
@@ -187,7 +188,8 @@ TEST(EnvironmentHelpers, PersistentVariableReachesProcessChildAndStore)
     // A machine account name ends in "$"; the store must not expand it.
     SetPersistentEnvironmentVariable("TAVRO_TEST_VAR", "WS01$\\x", false);
     EXPECT_EQ(qgetenv("TAVRO_TEST_VAR"), "WS01$\\x");
-    EXPECT_EQ(ReadAll(store), "TAVRO_TEST_VAR=WS01\\$\\\\x\n");
+    EXPECT_EQ(ReadAll(store), "TAVRO_TEST_VAR=\"WS01$$\\\\x\"\n");
+    EXPECT_EQ(GeneratedVariable(home.path(), home.configHome(), "TAVRO_TEST_VAR"), "WS01$\\x");
 
     QProcess child;
     child.start("/bin/sh", {"-c", "printf %s \"$TAVRO_TEST_VAR\""});
@@ -197,7 +199,7 @@ TEST(EnvironmentHelpers, PersistentVariableReachesProcessChildAndStore)
     // Other lines of the store survive; a second set replaces in place.
     WriteBytes(store, "OTHER=1\nTAVRO_TEST_VAR=old\nLAST=2\n");
     SetPersistentEnvironmentVariable("TAVRO_TEST_VAR", "bob", false);
-    EXPECT_EQ(ReadAll(store), "OTHER=1\nTAVRO_TEST_VAR=bob\nLAST=2\n");
+    EXPECT_EQ(ReadAll(store), "OTHER=1\nTAVRO_TEST_VAR=\"bob\"\nLAST=2\n");
 
     DeletePersistentEnvironmentVariable("TAVRO_TEST_VAR", false);
     EXPECT_FALSE(qEnvironmentVariableIsSet("TAVRO_TEST_VAR"));
@@ -206,6 +208,48 @@ TEST(EnvironmentHelpers, PersistentVariableReachesProcessChildAndStore)
     // Deleting what exists nowhere is silent.
     EXPECT_NO_THROW(DeletePersistentEnvironmentVariable("TAVRO_TEST_VAR", false));
     EXPECT_NO_THROW(DeletePersistentEnvironmentVariable("TAVRO_NEVER_SET", true));
+}
+
+TEST(EnvironmentHelpers, EveryUserNameComesBackExactlyInTheNextSession)
+{
+    TempHome home;
+    const QString store = home.configHome() + "/environment.d/60-tavrologin.conf";
+    QDir().mkpath(home.configHome() + "/environment.d");
+    WriteBytes(store, "OTHER=1\n");
+    // Variables the generator could wrongly expand into a name.
+    const QMap<QString, QString> bait{{"SECRETVAR", "leaked"}, {"X", "leaked"}, {"1x", "leaked"}};
+    const QStringList names{
+        "adm$1x", "${SECRETVAR}", "$SECRETVAR", "${X:-d}", "${X:+alt}", "$$", "WS01$", "$", "a\\b", "a\\",
+        "\\$X", "\\\\server\\x", "a=b", "=", "o'brien", "'lead", "\"lead", "trail\"", "say \"hi\"", "`id`",
+        " lead", "trail ", "  both  ", " ", "Jürgen", "Łukasz$", "用户", "#hash", ";semi", "a b",
+    };
+    for (const QString &name : names) {
+        SCOPED_TRACE(qPrintable(name));
+        SetPersistentEnvironmentVariable("TAVROLOGIN_USERNAME", name, false);
+        QString error;
+        const QMap<QString, QString> vars = GeneratedUserEnvironment(home.path(), home.configHome(), &error, bait);
+        ASSERT_TRUE(error.isEmpty()) << qPrintable(error);
+        EXPECT_EQ(vars.value("TAVROLOGIN_USERNAME", "<unset>"), name);
+        EXPECT_EQ(vars.value("OTHER"), "1"); // the line after it was not swallowed
+    }
+
+    // Line breaks and control characters are refused and nothing is written.
+    SetPersistentEnvironmentVariable("TAVROLOGIN_USERNAME", "kept", false);
+    const QByteArray before = ReadAll(store);
+    for (const QString &bad : {QString("a\nb"), QString("a\rb"), QString("tab\tx"), QString("nul") + QChar(0),
+                               QString("\x01"), QString("del\x7f"), QString(QChar(0x85)), QString(QChar(0x2028))}) {
+        SCOPED_TRACE(qPrintable(bad.toUtf8().toHex()));
+        try {
+            SetPersistentEnvironmentVariable("TAVROLOGIN_USERNAME", bad, false);
+            ADD_FAILURE() << "no error raised";
+        } catch (const ERegistryException &e) {
+            EXPECT_EQ(e.message(),
+                      "Failed to set data for 'TAVROLOGIN_USERNAME': the value holds a line break or control character");
+        }
+        EXPECT_EQ(ReadAll(store), before);
+    }
+    EXPECT_EQ(GeneratedVariable(home.path(), home.configHome(), "TAVROLOGIN_USERNAME"), "kept");
+    DeletePersistentEnvironmentVariable("TAVROLOGIN_USERNAME", false);
 }
 
 TEST(EnvironmentHelpers, MachineScopeWithoutStoreRaisesAfterSettingProcess)

@@ -21,6 +21,8 @@ QString ExtractUserName(const QString &name)
 void SetPersistentEnvironmentVariable(const QString &name, const QString &value, bool machineWide)
 {
     platform::SetProcessVariable(name, value);
+    if (const QString problem = platform::EnvironmentValueProblem(value); !problem.isEmpty())
+        throw ERegistryException(QStringLiteral("Failed to set data for '%1': %2").arg(name, problem));
     if (!platform::StoreEnvironmentVariable(machineWide, name, value))
         throw ERegistryException(QStringLiteral("Failed to set data for '%1'").arg(name));
     platform::BroadcastEnvironmentChange(name, &value);
