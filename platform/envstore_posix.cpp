@@ -1,10 +1,11 @@
 #include "platform/envstore.h"
 
+#include "platform/atomicfile.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 namespace platform {
 
@@ -89,12 +90,10 @@ bool Rewrite(bool machineWide, const QString &name, const QString *value, bool c
     if (value && !replaced)
         lines.append(prefix + Quote(*value));
 
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
+    QByteArray bytes;
     for (const QByteArray &line : lines)
-        out.write(line + '\n');
-    return out.commit();
+        bytes += line + '\n';
+    return ReplaceFileContents(path, bytes);
 }
 
 } // namespace
