@@ -10,6 +10,10 @@
 #include <QProcess>
 
 #include <gtest/gtest.h>
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -304,6 +308,71 @@ TEST(CopyFileContents, Failures)
     const QString longName = dir.filePath(QString(300, 'a'));
     EXPECT_THROW(CopyFileContents(src, longName), EInOutError);
     EXPECT_THROW(CopyFileContents(longName, dir.filePath("dst")), EInOutError);
+}
+
+// A source that gives FAILAFTER bytes and then fails, as a server gone mid-copy does.
+class BreakingSource : public QIODevice {
+public:
+    explicit BreakingSource(qint64 failAfter) : m_left(failAfter) { open(QIODevice::ReadOnly); }
+protected:
+    qint64 readData(char *data, qint64 max) override
+    {
+        if (m_left <= 0) {
+            setErrorString("The connection was reset");
+            return -1;
+        }
+        const qint64 n = qMin(max, m_left);
+        memset(data, 'x', size_t(n));
+        m_left -= n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+private:
+    qint64 m_left;
+};
+
+TEST(CopyFileContents, ACopyBrokenOffLandsNotAtAll)
+{
+    QTemporaryDir dir;
+    const QString dst = dir.filePath("LOGON.BAT");
+    for (const bool stale : {false, true}) {
+        SCOPED_TRACE(stale);
+        if (stale)
+            WriteBytes(dst, "old copy");
+        BreakingSource source(10000);
+        try {
+            CopyFileContents(source, dst);
+            ADD_FAILURE() << "no error raised";
+        } catch (const EInOutError &e) {
+            EXPECT_EQ(e.message(), "The connection was reset");
+        }
+        EXPECT_EQ(ReadAll(dst), stale ? QByteArray("old copy") : QByteArray("<missing>"));
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), stale ? QStringList{"LOGON.BAT"} : QStringList{});
+    }
+
+    // A disk that fills up midway: the same, through the path form (in a child, for its file size limit).
+    const QString src = dir.filePath("big");
+    WriteBytes(src, QByteArray(100000, 'y'));
+    const QString fresh = dir.filePath("fresh.bat");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{20000, 20000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        int code = 0;
+        try {
+            code = CopyFileContents(src, fresh) ? 1 : 2;
+        } catch (const EInOutError &) {
+            code = 3;
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 1) << "a copy cut short was reported whole";
+    EXPECT_FALSE(QFile::exists(fresh));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), (QStringList{"LOGON.BAT", "big"}));
 }
 
 TEST(SystemInfo, FoldersAndPaths)
