@@ -34,6 +34,8 @@
 #include "components/Appexec.h"
 #include "components/FindFile.h"
 #include "components/adpInstanceControl.h"
+#include "app/netuseserver.h"
+#include "platform/netprovider.h"
 #include "config/inifile.h"
 #include "platform/dialogfont.h"
 #include "platform/errors.h"
@@ -258,6 +260,15 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
                 [this] { Guarded([this] { RestoreApplicationIfMinimized(); }); });
         adpInstanceControl->Loaded();
     }
+    // A surplus copy serves nothing: the running one answers the scripts.
+    if (!platform::Terminated()) {
+        NetUseServer = new TNetUseServer(this);
+        NetUseServer->Log = [this](platform::LogPriority priority, const QString &message) {
+            LogSessionEvent(priority, message, Profiles->currentText(), LoggedOnUser);
+        };
+        if (!NetUseServer->Listen())
+            LogSessionEvent(platform::LogWarning, QStringLiteral("Logon scripts cannot map drives: the net use socket is not available"), QString(), QString());
+    }
 
     if (QScreen *screen = this->screen())
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
@@ -450,6 +461,7 @@ bool TTavroNetLoginForm::ProcessLogin()
     ShowStatusMessage(QStringLiteral("Please wait, logging in..."));
     LogSessionEvent(platform::LogInfo, QStringLiteral("Logon attempt"), Profiles->currentText(), ExtractUserName(UsernameEdit->text()));
     DisconnectAllShares();
+    ShowDriveFailures();
 
     if (ConnectToTavroNet()) {
         MessageTimer->stop();
@@ -510,7 +522,23 @@ void TTavroNetLoginForm::RemoteConnect()
 void TTavroNetLoginForm::DisconnectAllShares()
 {
     TTavroNetService service{QString(), QString(), QString(), QString()};
-    service.DisconnectAllShares();
+    const QStringList failures = service.DisconnectAllShares();
+    // A drive left behind would serve the next person: say so.
+    for (const QString &failure : failures)
+        LogSessionEvent(platform::LogError, failure, Profiles->currentText(), LoggedOnUser);
+    FDriveFailures = failures.join(LFCR);
+}
+
+void TTavroNetLoginForm::ShowDriveFailures()
+{
+    if (!FDriveFailures.isEmpty())
+        ShowStatusMessage(FDriveFailures);
+}
+
+void TTavroNetLoginForm::ForgetSession()
+{
+    // The logged-off user's credentials must not serve the next person's net use.
+    platform::CancelDevicelessConnections();
 }
 
 void TTavroNetLoginForm::HideToTray()
@@ -613,6 +641,7 @@ void TTavroNetLoginForm::Logoff()
         RunLogoffScript(bat, false);
 
     DeletePersistentEnvironmentVariable(UserNameVariable, false);
+    ForgetSession();
 }
 
 void TTavroNetLoginForm::EnableBoxes()
@@ -635,6 +664,7 @@ void TTavroNetLoginForm::ResetLoginWindow()
     LoginLabel->setText(LoginCaption);
     LoginLabel->adjustSize();
     MessagesLabel->setText(Banner());
+    ShowDriveFailures();
 }
 
 void TTavroNetLoginForm::SystemIdleTimerTimer()
@@ -647,6 +677,7 @@ void TTavroNetLoginForm::SystemIdleTimerTimer()
     LogSessionEvent(platform::LogNotice, QStringLiteral("Automatic log-off after ") + ProfileSettings.ProfileAutoLogoffTime + QStringLiteral(" idle minute(s)"), Profiles->currentText(), LoggedOnUser);
     RestoreApplicationIfMinimized();
     DisconnectAllShares();
+    ForgetSession();
     LoggedOn = false;
     EnableBoxes();
     FocusUsername();
@@ -655,7 +686,7 @@ void TTavroNetLoginForm::SystemIdleTimerTimer()
     MessagesLabel->setText(LFCR + LoggedOnUser + QStringLiteral(" has been automatically logged out after ") +
                            ProfileSettings.ProfileAutoLogoffTime + QStringLiteral(" minute(s) of inactivity.") +
                            LFCR + QStringLiteral("Logout time: ") + LongTimeNow() + QStringLiteral(" on ") +
-                           ShortDateToday());
+                           ShortDateToday() + (FDriveFailures.isEmpty() ? QString() : LFCR + FDriveFailures));
 }
 
 void TTavroNetLoginForm::FocusUsername()
@@ -725,6 +756,7 @@ void TTavroNetLoginForm::ExitMenuClick()
 {
     LogSessionEvent(platform::LogNotice, LoggedOn ? QStringLiteral("Log-off by Exit") : QStringLiteral("Exit"), Profiles->currentText(), LoggedOnUser);
     DisconnectAllShares();
+    ForgetSession();
     LoggedOn = false;
     close();
 }

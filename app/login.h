@@ -24,6 +24,7 @@ class TAppExec;
 class TFindFile;
 class TPanelLabel;
 class TadpInstanceControl;
+class TNetUseServer;
 struct TSearchRec;
 
 namespace Ui {
@@ -89,6 +90,8 @@ public:
     QTimer *MessageTimer = nullptr;
     QTimer *SystemIdleTimer = nullptr;
     TadpInstanceControl *adpInstanceControl = nullptr;
+    // Logon scripts' `tavrologin net use` requests.
+    TNetUseServer *NetUseServer = nullptr;
     TFindFile *FindFile = nullptr;
     QSystemTrayIcon *TrayIcon = nullptr;
     QObject *ApplicationEvents = nullptr;
@@ -139,6 +142,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // What the last DisconnectAllShares could not drop, one line per drive.
+    QString FDriveFailures;
     void FormCreate();
     void FormClose();
     void PanelMouse(QObject *watched, QMouseEvent *event);
@@ -148,6 +153,8 @@ private:
     void FocusUsername();
     void HideToTray();
     void EnableBoxes();
+    void ShowDriveFailures();
+    void ForgetSession();
     bool FetchLogoffScript(const QString &remote, const QString &local);
     void RunLogoffScript(const QString &commandLine, bool messageFirst);
     // Runs a handler; an escaping error goes to the standard error box.

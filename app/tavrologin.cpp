@@ -1,4 +1,5 @@
 #include <QDialog>
+#include <QFile>
 #include <QIcon>
 #include <memory>
 
@@ -6,6 +7,7 @@
 #include "app/commandline.h"
 #include "app/configlink.h"
 #include "app/login.h"
+#include "app/netuse.h"
 #include "config/csl.h"
 #include "config/inifile.h"
 #include "platform/messageloop.h"
@@ -15,12 +17,20 @@ int main(int argc, char **argv)
 {
     if (HandleInformationSwitches(argc, argv))
         return 0;
+    // A logon script's request to the running copy: no window, no single-instance guard.
+    if (const int code = RunNetUseCommand(argc, argv); code >= 0)
+        return code;
     TTavroApplication app(argc, argv);
     // No display name: Qt would append it to every title bar.
     QApplication::setApplicationName(QStringLiteral("tavrologin"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/trayicon.png")));
     // The login window hides to the notification area: hiding it must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Logon scripts find `tavrologin net use` beside the running program.
+    const QByteArray folder = QFile::encodeName(QCoreApplication::applicationDirPath());
+    const QByteArray path = qgetenv("PATH");
+    if (!path.split(':').contains(folder))
+        qputenv("PATH", path.isEmpty() ? folder : path + ':' + folder);
 
     // The settings' start values come before any window.
     SetProfileDefaults();

@@ -2,12 +2,10 @@
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/gvfsdrives.h"
 #include "platform/paths.h"
+#include "platform/pendingresult.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QThread>
-#include <QTimer>
 
 #include <libsmbclient.h>
 
@@ -47,6 +45,11 @@ public:
         QByteArray utf8 = text.toUtf8();
         m_data.assign(utf8.constData(), size_t(utf8.size()));
         explicit_bzero(utf8.data(), size_t(utf8.size()));
+    }
+    void assign(const std::string &bytes)
+    {
+        wipe();
+        m_data = bytes;
     }
     void wipe()
     {
@@ -140,7 +143,6 @@ struct Connection {
     QString host;
     quint16 port = 0;
     QString share;
-    QString local; // "H:", or empty for a deviceless connection
     QString user;
     QByteArray userName;  // the part after "DOMAIN\"
     QByteArray workgroup; // empty: the library's own
@@ -163,6 +165,13 @@ struct Connection {
         return port == o.port && host.compare(o.host, Qt::CaseInsensitive) == 0
             && share.compare(o.share, Qt::CaseInsensitive) == 0 && userName == o.userName
             && workgroup == o.workgroup;
+    }
+    QString remoteName() const
+    {
+        QString name = QStringLiteral("\\\\") + host;
+        if (port != 0)
+            name += QLatin1Char(':') + QString::number(port);
+        return name + QLatin1Char('\\') + share;
     }
     QByteArray serverUrl() const
     {
@@ -306,61 +315,16 @@ SmbWorker &Worker()
 template <class R>
 std::optional<R> Call(std::function<R(SMBCCTX *)> fn, std::function<void(SMBCCTX *, const R &)> ifAbandoned = {})
 {
-    struct State {
-        std::mutex m;
-        std::condition_variable cv;
-        bool done = false;
-        bool abandoned = false;
-        std::optional<R> result;
-        QEventLoop *wake = nullptr;
-    };
-    auto st = std::make_shared<State>();
-    Worker().post([st, fn = std::move(fn), ifAbandoned = std::move(ifAbandoned)](SMBCCTX *ctx) {
+    auto pending = std::make_shared<PendingResult>();
+    auto result = std::make_shared<std::optional<R>>();
+    Worker().post([pending, result, fn = std::move(fn), ifAbandoned = std::move(ifAbandoned)](SMBCCTX *ctx) {
         R r = fn(ctx);
-        std::lock_guard lock(st->m);
-        if (st->abandoned) {
-            if (ifAbandoned)
-                ifAbandoned(ctx, r);
-            return;
-        }
-        st->result = std::move(r);
-        st->done = true;
-        st->cv.notify_all();
-        if (st->wake)
-            QMetaObject::invokeMethod(st->wake, &QEventLoop::quit, Qt::QueuedConnection);
+        if (!pending->finish([&] { *result = std::move(r); }) && ifAbandoned)
+            ifAbandoned(ctx, r);
     });
-
-    const int timeout = DefaultNetTimeoutMs;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
-    QCoreApplication *app = QCoreApplication::instance();
-    if (app && QThread::currentThread() == app->thread()) {
-        QEventLoop loop;
-        QTimer timer;
-        timer.setSingleShot(true);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        bool wait = false;
-        {
-            std::lock_guard lock(st->m);
-            if (!st->done) {
-                st->wake = &loop;
-                wait = true;
-            }
-        }
-        if (wait) {
-            timer.start(timeout);
-            loop.exec();
-        }
-        std::lock_guard lock(st->m);
-        st->wake = nullptr;
-    }
-    // Off the window thread, or the loop ended early because the application is quitting.
-    std::unique_lock lock(st->m);
-    st->cv.wait_until(lock, deadline, [&] { return st->done; });
-    if (!st->done) {
-        st->abandoned = true;
+    if (!pending->wait(DefaultNetTimeoutMs))
         return std::nullopt;
-    }
-    return std::move(st->result);
+    return std::move(*result);
 }
 
 // Worker side: hand out this connection's credentials for the next library calls.
@@ -573,12 +537,9 @@ private:
     SMBCFILE *m_file;
 };
 
-} // namespace
-
-quint32 AddConnection(const QString &localName, const QString &remoteName, const QString &user,
-                      const QString &password)
+// A deviceless connection (or a drive, handed on to GVfs) with a secret already in memory.
+quint32 Connect(const QString &localName, const UncName &n, const QString &user, const std::string &secret)
 {
-    const UncName n = ParseUnc(remoteName);
     if (!n.ok || n.share.isEmpty() || !n.rest.isEmpty())
         return NET_ERROR_BAD_NET_NAME;
     QString drive;
@@ -587,13 +548,19 @@ quint32 AddConnection(const QString &localName, const QString &remoteName, const
         if (drive.isEmpty())
             return NET_ERROR_BAD_DEVICE;
     }
+    const qsizetype slash = user.indexOf(QLatin1Char('\\'));
+    if (!drive.isEmpty()) {
+        gvfs::Credentials credentials;
+        credentials.domain = slash >= 0 ? user.left(slash) : QString();
+        credentials.user = user.mid(slash + 1);
+        credentials.password = secret;
+        return gvfs::Mount(drive, n.host, n.port, n.share, credentials);
+    }
     auto conn = std::make_shared<Connection>();
     conn->host = n.host;
     conn->port = n.port;
     conn->share = n.share;
-    conn->local = drive;
     conn->user = user;
-    const qsizetype slash = user.indexOf(QLatin1Char('\\'));
     if (slash >= 0) {
         conn->workgroup = user.left(slash).toUtf8();
         conn->userName = user.mid(slash + 1).toUtf8();
@@ -602,15 +569,12 @@ quint32 AddConnection(const QString &localName, const QString &remoteName, const
     }
     {
         std::lock_guard lock(g_tableMutex);
-        conn->password.assign(password);
+        conn->password.assign(secret);
         for (const ConnectionPtr &c : g_table) {
-            if (!drive.isEmpty() && c->local == drive)
-                return NET_ERROR_ALREADY_ASSIGNED;
-            if (drive.isEmpty() && c->local.isEmpty() && c->sameShare(n) && c->user != user)
+            if (c->sameShare(n) && c->user != user)
                 return NET_ERROR_SESSION_CREDENTIAL_CONFLICT;
         }
     }
-
     const std::optional<quint32> r = Call<quint32>(
         [conn](SMBCCTX *ctx) { return ConnectOnWorker(ctx, conn); },
         [conn](SMBCCTX *ctx, const quint32 &rc) {
@@ -626,14 +590,8 @@ quint32 AddConnection(const QString &localName, const QString &remoteName, const
 
     std::lock_guard lock(g_tableMutex);
     for (auto it = g_table.begin(); it != g_table.end();) {
-        const ConnectionPtr &c = *it;
-        // Window messages ran during the wait: the drive may have been taken meanwhile.
-        if (!drive.isEmpty() && c->local == drive) {
-            conn->password.wipe();
-            return NET_ERROR_ALREADY_ASSIGNED;
-        }
-        // The same deviceless connection made again replaces the old entry.
-        if (drive.isEmpty() && c->local.isEmpty() && c->sameShare(n)) {
+        // The same connection made again replaces the old entry.
+        if ((*it)->sameShare(n)) {
             (*it)->password.wipe();
             it = g_table.erase(it);
         } else {
@@ -644,19 +602,54 @@ quint32 AddConnection(const QString &localName, const QString &remoteName, const
     return NET_NO_ERROR;
 }
 
+} // namespace
+
+quint32 AddConnection(const QString &localName, const QString &remoteName, const QString &user,
+                      const QString &password)
+{
+    QByteArray utf8 = password.toUtf8();
+    std::string secret(utf8.constData(), size_t(utf8.size()));
+    explicit_bzero(utf8.data(), size_t(utf8.size()));
+    const quint32 r = Connect(localName, ParseUnc(remoteName), user, secret);
+    explicit_bzero(secret.data(), secret.size());
+    return r;
+}
+
+quint32 AddConnectionForSession(const QString &localName, const QString &remoteName)
+{
+    const UncName n = ParseUnc(remoteName);
+    if (!n.ok || n.share.isEmpty() || !n.rest.isEmpty())
+        return NET_ERROR_BAD_NET_NAME;
+    QString user;
+    std::string secret;
+    {
+        std::lock_guard lock(g_tableMutex);
+        auto it = std::find_if(g_table.begin(), g_table.end(), [&](const ConnectionPtr &c) { return c->sameShare(n); });
+        if (it == g_table.end())
+            it = std::find_if(g_table.begin(), g_table.end(), [&](const ConnectionPtr &c) { return c->sameServer(n); });
+        if (it == g_table.end())
+            return NET_ERROR_NO_SUCH_LOGON_SESSION;
+        user = (*it)->user;
+        secret = (*it)->password.value();
+    }
+    const quint32 r = Connect(localName, n, user, secret);
+    explicit_bzero(secret.data(), secret.size());
+    return r;
+}
+
 quint32 CancelConnection(const QString &name, bool force)
 {
+    const QString drive = NormaliseDrive(name);
+    if (!drive.isEmpty())
+        return gvfs::Unmount(drive, force);
     ConnectionPtr victim;
     bool sessionShared = false;
     {
         std::lock_guard lock(g_tableMutex);
-        const QString drive = NormaliseDrive(name);
         const UncName n = ParseUnc(name);
-        if (drive.isEmpty() && (!n.ok || n.share.isEmpty() || !n.rest.isEmpty()))
+        if (!n.ok || n.share.isEmpty() || !n.rest.isEmpty())
             return NET_ERROR_NOT_CONNECTED;
-        auto it = std::find_if(g_table.begin(), g_table.end(), [&](const ConnectionPtr &c) {
-            return drive.isEmpty() ? c->local.isEmpty() && c->sameShare(n) : c->local == drive;
-        });
+        auto it = std::find_if(g_table.begin(), g_table.end(), [&](const ConnectionPtr &c) { return c->sameShare(n); });
         if (it == g_table.end())
             return NET_ERROR_NOT_CONNECTED;
         if (!force && (*it)->openFiles > 0)
@@ -674,13 +667,57 @@ quint32 CancelConnection(const QString &name, bool force)
     return NET_NO_ERROR;
 }
 
+void CancelDevicelessConnections()
+{
+    QStringList names;
+    {
+        std::lock_guard lock(g_tableMutex);
+        for (const ConnectionPtr &c : g_table)
+            names.append(c->remoteName());
+    }
+    for (const QString &name : names)
+        CancelConnection(name, true);
+}
+
 bool IsRemoteDrive(const QString &drive)
 {
     const QString name = NormaliseDrive(drive);
-    if (name.isEmpty())
-        return false;
+    return !name.isEmpty() && gvfs::IsLive(name);
+}
+
+QList<NetConnection> ListConnections()
+{
+    QList<NetConnection> list;
+    for (const gvfs::Drive &d : gvfs::List())
+        list.append({d.letter, d.remote});
     std::lock_guard lock(g_tableMutex);
-    return std::any_of(g_table.begin(), g_table.end(), [&](const ConnectionPtr &c) { return c->local == name; });
+    for (const ConnectionPtr &c : g_table)
+        list.append({QString(), c->remoteName()});
+    return list;
+}
+
+QString NetErrorText(quint32 code)
+{
+    switch (code) {
+    case NET_NO_ERROR: return QStringLiteral("the command completed successfully.");
+    case NET_ERROR_ACCESS_DENIED: return QStringLiteral("access is denied.");
+    case NET_ERROR_BAD_NETPATH: return QStringLiteral("the network path was not found.");
+    case NET_ERROR_BAD_NET_NAME: return QStringLiteral("the network name cannot be found.");
+    case NET_ERROR_ALREADY_ASSIGNED: return QStringLiteral("the local device name is already in use.");
+    case NET_ERROR_SEM_TIMEOUT: return QStringLiteral("the server did not answer in time.");
+    case NET_ERROR_BAD_DEVICE: return QStringLiteral("the specified device name is invalid.");
+    case NET_ERROR_SESSION_CREDENTIAL_CONFLICT:
+        return QStringLiteral("another connection to this share uses other credentials.");
+    case NET_ERROR_NO_SUCH_LOGON_SESSION: return QStringLiteral("no session for this server.");
+    case NET_ERROR_NO_NETWORK: {
+        const QString missing = gvfs::Unavailable();
+        return missing.isEmpty() ? QStringLiteral("the network is not present or not started.") : missing + QLatin1Char('.');
+    }
+    case NET_ERROR_LOGON_FAILURE: return QStringLiteral("the user name or password is incorrect.");
+    case NET_ERROR_NOT_CONNECTED: return QStringLiteral("the network connection could not be found.");
+    case NET_ERROR_OPEN_FILES: return QStringLiteral("there are open files on the connection.");
+    default: return QStringLiteral("an unexpected network error occurred.");
+    }
 }
 
 bool NetFileExists(const QString &path)

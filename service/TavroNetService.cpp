@@ -87,10 +87,15 @@ void TTavroNetService::Log(platform::LogPriority priority, const QString &messag
                        {{platform::LogFieldServer, FServerName}, {platform::LogFieldUser, FUsername}});
 }
 
-void TTavroNetService::DisconnectAllShares()
+QStringList TTavroNetService::DisconnectAllShares()
 {
-    for (QChar letter : QStringLiteral("EFGHIJKLMNOPQRSTUVWXYZ"))
-        DisconnectDrive(QString(letter) + QLatin1Char(':'));
+    QStringList failures;
+    for (QChar letter : QStringLiteral("EFGHIJKLMNOPQRSTUVWXYZ")) {
+        const QString failure = DisconnectDrive(QString(letter) + QLatin1Char(':'));
+        if (!failure.isEmpty())
+            failures.append(failure);
+    }
+    return failures;
 }
 
 bool TTavroNetService::ConnectAndRunScript(const QString &LogonScript, QString &ErrorMessage)
@@ -184,8 +189,17 @@ void TTavroNetService::ExecuteLogoffScripts(const QString &LogonShare)
     runIfPresent(bat, bat);
 }
 
-void TTavroNetService::DisconnectDrive(const QString &Name)
+QString TTavroNetService::DisconnectDrive(const QString &Name)
 {
-    if (platform::IsRemoteDrive(Name))
+    if (!platform::IsRemoteDrive(Name)) {
+        // A link left by a drive whose mount has gone is withdrawn all the same.
         platform::CancelConnection(Name, true);
+        return QString();
+    }
+    const quint32 code = platform::CancelConnection(Name, true);
+    if (code == platform::NET_NO_ERROR || code == platform::NET_ERROR_NOT_CONNECTED) {
+        Log(platform::LogNotice, QStringLiteral("Drive %1 dropped").arg(Name));
+        return QString();
+    }
+    return QStringLiteral("Network drive %1 could not be disconnected: %2").arg(Name, platform::NetErrorText(code));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 #include "platform/journal.h"
@@ -17,12 +18,13 @@ public:
     TTavroNetService &operator=(const TTavroNetService &) = delete;
 
     bool ConnectShare(const QString &Drive, const QString &RemotePath);
-    void DisconnectAllShares();
+    // Drops drives E: to Z:; the texts say which could not be dropped and why.
+    QStringList DisconnectAllShares();
     bool ConnectAndRunScript(const QString &LogonScript, QString &ErrorMessage);
     void ExecuteLogoffScripts(const QString &LogonShare);
 
 private:
-    void DisconnectDrive(const QString &Name);
+    QString DisconnectDrive(const QString &Name);
     void Log(platform::LogPriority priority, const QString &message) const;
 
     QString FServerName;

@@ -1,6 +1,7 @@
 #include "platform/netprovider.h"
 #include "platform/paths.h"
 #include "service/TavroNetService.h"
+#include "tests/fixtures/DesktopSession.h"
 #include "tests/fixtures/EnvironmentD.h"
 #include "tests/fixtures/SambaServer.h"
 #include "tests/fixtures/TempEnv.h"
@@ -43,6 +44,7 @@ protected:
         QString error;
         // A missing smbd is a failure, never a skip.
         ASSERT_TRUE(m_server.start(&error)) << qPrintable(error);
+        ASSERT_TRUE(DesktopSession::start(&error)) << qPrintable(error);
         ASSERT_TRUE(m_out.isValid());
         m_env.set("TAVRO_TEST_OUT", QFile::encodeName(m_out.path()));
         m_env.unset(Variable.constData());

@@ -2,6 +2,7 @@
 #include "platform/files.h"
 #include "platform/netprovider.h"
 #include "platform/paths.h"
+#include "tests/fixtures/DesktopSession.h"
 #include "tests/fixtures/SambaServer.h"
 #include "tests/fixtures/TempEnv.h"
 
@@ -21,6 +22,7 @@ protected:
     {
         QString error;
         ASSERT_TRUE(m_server.start(&error)) << qPrintable(error);
+        ASSERT_TRUE(DesktopSession::start(&error)) << qPrintable(error);
     }
     void TearDown() override
     {

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <deque>
+#include <functional>
+
+#include "app/netuserequest.h"
+#include "platform/journal.h"
+
+class QLocalServer;
+class QLocalSocket;
+
+// The running copy's side of `tavrologin net use`: requests from this user's logon
+// scripts over a private local socket, answered one at a time with the credentials of
+// the session the copy holds for each server.
+class TNetUseServer : public QObject {
+    Q_OBJECT
+public:
+    explicit TNetUseServer(QObject *parent = nullptr);
+    ~TNetUseServer() override;
+
+    // Starts serving; false when the socket cannot be had (no private folder, or another
+    // copy answers on it already).
+    bool Listen();
+    QString SocketName() const { return m_name; }
+
+    // What one request does, and the answer for the script.
+    TNetUseReply Handle(const TNetUseRequest &request);
+
+    // Every drive mapped or dropped, and every refused request.
+    std::function<void(platform::LogPriority, const QString &)> Log;
+
+private:
+    void Accept();
+    void Read(QLocalSocket *socket);
+    void ServeQueued();
+
+    QLocalServer *m_server = nullptr;
+    QString m_name;
+    std::deque<std::pair<QPointer<QLocalSocket>, TNetUseRequest>> m_queue;
+    bool m_serving = false;
+};

@@ -1,0 +1,16 @@
+#include "platform/localipc.h"
+
+namespace platform {
+
+// Logon scripts on Windows map drives with the system's own net use: nothing to serve.
+QString PrivateSocketName(const QString &)
+{
+    return QString();
+}
+
+bool PeerIsSameUser(qintptr)
+{
+    return false;
+}
+
+} // namespace platform
