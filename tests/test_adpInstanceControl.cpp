@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -440,14 +441,13 @@ QByteArray OldObjectPath(uid_t victim, const QString &blockName)
 }
 
 // Another user, in a child process, takes every name first: the block with a count of 1
-// and the lock file held, both open to everyone, and the private folders a copy without
-// a runtime folder would use. Killed when it goes.
+// and the lock file held, both open to everyone, and FOLDERS (those a copy without a
+// runtime folder would use). Killed when it goes.
 class Squatter {
 public:
-    Squatter(const TestAccount &squatter, uid_t victim, const QString &blockName)
+    Squatter(const TestAccount &squatter, uid_t victim, const QString &blockName, const QList<QByteArray> &folders)
     {
         const QByteArray block = OldObjectPath(victim, blockName);
-        const QByteArray own = "/tavro-" + QByteArray::number(victim);
         int ready[2];
         if (::pipe(ready) != 0)
             return;
@@ -457,8 +457,8 @@ public:
             if (!BecomeAccount(squatter))
                 ::_exit(3);
             ::umask(0);
-            for (const char *shared : {"/dev/shm", "/tmp"})
-                ::mkdir((shared + own).constData(), 0777);
+            for (const QByteArray &folder : folders)
+                ::mkdir(folder.constData(), 0777);
             const int b = ::open(block.constData(), O_RDWR | O_CREAT, 0666);
             const int l = ::open((block + ".lock").constData(), O_RDWR | O_CREAT, 0666);
             const quint32 view[2] = {12345, 1};
@@ -510,33 +510,37 @@ TEST_F(InstanceGuardProcesses, AnotherUserSquattingEveryNameLocksNobodyOut)
     for (QString dir = m_dir; dir.startsWith(Root()); dir = QFileInfo(dir).path())
         ::chmod(QFile::encodeName(dir).constData(), 0755);
 
-    const auto cleanOldNames = [&](uid_t uid) {
+    // The private folders the victim falls back to without a runtime folder.
+    const QList<QByteArray> victimFolders{"/dev/shm/tavro-" + QByteArray::number(victim.uid),
+                                          "/tmp/tavro-" + QByteArray::number(victim.uid), "/tmp/runtime-hdvictim"};
+    const auto cleanOldNames = [&](uid_t uid, const QList<QByteArray> &folders) {
         const QByteArray block = OldObjectPath(uid, name);
-        for (const QByteArray &path : {block, block + ".lock", "/dev/shm/tavro-" + QByteArray::number(uid),
-                                       "/tmp/tavro-" + QByteArray::number(uid)})
-            if (uid != 0 || path.startsWith(block)) // root's own folders other tests use stay
-                RemoveAs(path);
+        for (const QByteArray &path : QList<QByteArray>{block, block + ".lock"} + folders)
+            RemoveAs(path);
     };
 
     {
         SCOPED_TRACE("this user, with a runtime folder");
-        cleanOldNames(::geteuid());
-        Squatter squat(squatter, ::geteuid(), name);
+        cleanOldNames(::geteuid(), {});
+        Squatter squat(squatter, ::geteuid(), name, {});
         ASSERT_TRUE(squat.Ready());
         Copy &first = Registered(1);
         EXPECT_EQ(first.Count(), CountLine(1, first));
         Copy &second = Start(1);
         EXPECT_TRUE(second.Says("surplus"));
         EXPECT_TRUE(second.EndedCleanly());
+        EXPECT_TRUE(first.Says("forward"));
         EXPECT_EQ(first.Count(), CountLine(1, first));
         m_copies.clear();
-        cleanOldNames(::geteuid());
+        cleanOldNames(::geteuid(), {});
     }
     {
         SCOPED_TRACE("another user, without a runtime folder");
-        cleanOldNames(victim.uid);
-        const QString home = m_dir + "/victimhome";
-        ASSERT_TRUE(QDir().mkpath(home));
+        cleanOldNames(victim.uid, victimFolders);
+        // Short: the copies' sockets go below it.
+        QTemporaryDir homeDir(QDir::tempPath() + "/hdvXXXXXX");
+        const QString home = homeDir.path();
+        ::chmod(QFile::encodeName(home).constData(), 0700);
         ASSERT_EQ(::chown(QFile::encodeName(home).constData(), victim.uid, victim.gid), 0);
         QProcessEnvironment env = m_env;
         env.remove("XDG_RUNTIME_DIR");
@@ -546,7 +550,7 @@ TEST_F(InstanceGuardProcesses, AnotherUserSquattingEveryNameLocksNobodyOut)
             if (!BecomeAccount(victim))
                 ::_exit(3);
         };
-        Squatter squat(squatter, victim.uid, name);
+        Squatter squat(squatter, victim.uid, name, victimFolders);
         ASSERT_TRUE(squat.Ready());
         Copy &first = Start(1, true, "a", false, &env, become);
         EXPECT_TRUE(first.Says("registered"));
@@ -554,10 +558,11 @@ TEST_F(InstanceGuardProcesses, AnotherUserSquattingEveryNameLocksNobodyOut)
         Copy &second = Start(1, true, "a", false, &env, become);
         EXPECT_TRUE(second.Says("surplus"));
         EXPECT_TRUE(second.EndedCleanly());
+        EXPECT_TRUE(first.Says("forward"));
         EXPECT_EQ(first.Count(), CountLine(1, first));
         // The squatter's folders were refused; the copies used the user's own.
         EXPECT_TRUE(QFileInfo(home + "/.cache/tavrologin").isDir());
         m_copies.clear();
-        cleanOldNames(victim.uid);
+        cleanOldNames(victim.uid, victimFolders);
     }
 }
