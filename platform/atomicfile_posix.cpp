@@ -66,6 +66,9 @@ bool ReplaceFileContents(const QString &path, const QByteArray &bytes)
     const bool exists = ::stat(file.constData(), &old) == 0;
     if (exists ? !S_ISREG(old.st_mode) : errno != ENOENT)
         return false; // never replace a folder or a device, nor guess about what cannot be seen
+    // A writable folder is not enough: a file the writer may not change stays as it is.
+    if (exists && ::faccessat(AT_FDCWD, file.constData(), W_OK, AT_EACCESS) != 0)
+        return false;
     struct stat folder {};
     if (::stat(folderName.constData(), &folder) != 0)
         return false;
