@@ -31,6 +31,8 @@ Credentials::~Credentials()
 
 namespace {
 
+// Where Debian's gvfs-fuse puts the daemon that gvfsd starts.
+const char GvfsdFuse[] = "/usr/libexec/gvfsd-fuse";
 const QString Missing = QStringLiteral("network drives need the desktop's GVfs service: gvfs-backends and gvfs-fuse");
 
 template <class T>
@@ -269,6 +271,14 @@ Mounted MountOnThread(GMainContext *ctx, GCancellable *cancel, const QByteArray 
                       std::shared_ptr<const Credentials> credentials)
 {
     Mounted m;
+    // The first use of GIO in a session may be what started gvfsd; it starts gvfsd-fuse
+    // a moment later.
+    for (int wait = 0; !FuseMounted() && wait < 60 && !g_cancellable_is_cancelled(cancel); ++wait)
+        g_usleep(50000);
+    if (!FuseMounted()) {
+        m.code = NET_ERROR_NO_NETWORK;
+        return m;
+    }
     GPtr<GFile> file(g_file_new_for_uri(uri.constData()));
     GPtr<GMountOperation> op(g_mount_operation_new());
     Asking asking{credentials.get()};
@@ -445,7 +455,7 @@ QString Unavailable()
 {
     if (!SessionBusKnown())
         return Missing + QStringLiteral(" (no session bus)");
-    if (!SmbSupported() || !FuseMounted())
+    if (!SmbSupported() || (!FuseMounted() && !QFile::exists(QLatin1String(GvfsdFuse))))
         return Missing;
     return QString();
 }

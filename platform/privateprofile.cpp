@@ -5,7 +5,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QStringDecoder>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 #include <type_traits>
 
@@ -13,11 +16,70 @@ namespace platform {
 
 namespace {
 
-enum class TextEncoding { Utf8, Utf16LE, Utf16BE };
+// A file's text is UTF-8 when it is valid UTF-8 (or says so with a byte-order mark),
+// UTF-16 with a byte-order mark, and otherwise Windows-1252, the ANSI code page that
+// Windows wrote it in. Each file is rewritten in its own encoding; a new file is UTF-8.
+enum class TextEncoding { Utf8, Windows1252, Utf16LE, Utf16BE };
 
-// One physical line. For UTF-8 files `raw` keeps the original bytes (line end included)
-// so that lines we do not touch go back byte for byte, even when they are not valid
-// UTF-8; a rewritten line clears it. UTF-16 text is held exactly as its code units.
+bool isByteEncoding(TextEncoding e)
+{
+    return e == TextEncoding::Utf8 || e == TextEncoding::Windows1252;
+}
+
+// Windows-1252's 0x80..0x9F; the five bytes it leaves unassigned map to the C1 controls
+// of the same number, as Windows maps them, so that every byte reads and writes back.
+const char16_t Cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+QString fromWindows1252(const char *data, qsizetype size)
+{
+    QString text(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto b = static_cast<unsigned char>(data[i]);
+        text[i] = QChar(b >= 0x80 && b < 0xA0 ? Cp1252High[b - 0x80] : char16_t(b));
+    }
+    return text;
+}
+
+// -1 when Windows-1252 has no byte for C.
+int windows1252Byte(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
+        return u;
+    const auto *hit = std::find(std::begin(Cp1252High), std::end(Cp1252High), u);
+    return hit == std::end(Cp1252High) ? -1 : int(0x80 + (hit - Cp1252High));
+}
+
+bool fitsWindows1252(QChar c)
+{
+    return windows1252Byte(c) >= 0;
+}
+
+QByteArray toWindows1252(const QString &text)
+{
+    QByteArray out(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        // Callers only hand in text that fits; '?' is what Windows writes otherwise.
+        const int b = windows1252Byte(text[i]);
+        out[i] = b < 0 ? '?' : char(b);
+    }
+    return out;
+}
+
+bool isValidUtf8(const QByteArray &data)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    [[maybe_unused]] const QString text = decoder.decode(data);
+    return !decoder.hasError();
+}
+
+// One physical line. For files in a byte encoding `raw` keeps the original bytes (line
+// end included) so that lines we do not touch go back byte for byte, even when they are
+// not valid in the encoding; a rewritten line clears it. UTF-16 text is held exactly as
+// its code units.
 struct Line {
     QString text; // without the line end
     QString eol;  // "\r\n", "\n" or empty for a last line without one
@@ -82,9 +144,9 @@ Parsed parseLine(const QString &text)
     return p;
 }
 
-// Splits DATA from FROM into lines. A UTF-8 file's lines also keep their raw bytes.
+// Splits DATA from FROM into lines. Lines of a byte encoding also keep their raw bytes.
 template <typename Text, typename Unit = typename Text::value_type>
-void splitLines(const Text &data, qsizetype from, QList<Line> &lines)
+void splitLines(const Text &data, qsizetype from, QList<Line> &lines, TextEncoding encoding)
 {
     while (from < data.size()) {
         const qsizetype nl = data.indexOf(Unit(u'\n'), from);
@@ -101,7 +163,9 @@ void splitLines(const Text &data, qsizetype from, QList<Line> &lines)
         }
         if constexpr (std::is_same_v<Text, QByteArray>) {
             line.raw = data.mid(from, end - from);
-            line.text = QString::fromUtf8(data.constData() + from, contentEnd - from);
+            line.text = encoding == TextEncoding::Windows1252
+                            ? fromWindows1252(data.constData() + from, contentEnd - from)
+                            : QString::fromUtf8(data.constData() + from, contentEnd - from);
         } else {
             line.text = data.mid(from, contentEnd - from);
         }
@@ -117,7 +181,7 @@ ProfileFile parse(const QByteArray &data)
     const qsizetype n = data.size();
     if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
         f.bom = data.left(3);
-        splitLines(data, 3, f.lines);
+        splitLines(data, 3, f.lines, f.encoding);
     } else if (n >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) {
         f.encoding = b[0] == 0xFF ? TextEncoding::Utf16LE : TextEncoding::Utf16BE;
         f.bom = data.left(2);
@@ -131,9 +195,11 @@ ProfileFile parse(const QByteArray &data)
             text[i] = f.encoding == TextEncoding::Utf16LE ? QChar(char16_t(lo | hi << 8))
                                                           : QChar(char16_t(hi | lo << 8));
         }
-        splitLines(text, 0, f.lines);
+        splitLines(text, 0, f.lines, f.encoding);
     } else {
-        splitLines(data, 0, f.lines);
+        if (!isValidUtf8(data))
+            f.encoding = TextEncoding::Windows1252;
+        splitLines(data, 0, f.lines, f.encoding);
     }
     return f;
 }
@@ -141,9 +207,15 @@ ProfileFile parse(const QByteArray &data)
 QByteArray serialize(const ProfileFile &f)
 {
     QByteArray out = f.bom;
-    if (f.encoding == TextEncoding::Utf8) {
-        for (const Line &line : f.lines)
-            out += line.raw.isNull() ? (line.text + line.eol).toUtf8() : line.raw;
+    if (isByteEncoding(f.encoding)) {
+        for (const Line &line : f.lines) {
+            if (!line.raw.isNull())
+                out += line.raw;
+            else if (f.encoding == TextEncoding::Windows1252)
+                out += toWindows1252(line.text + line.eol);
+            else
+                out += (line.text + line.eol).toUtf8();
+        }
         return out;
     }
     const bool le = f.encoding == TextEncoding::Utf16LE;
@@ -259,6 +331,18 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
         return false;
     ProfileFile &file = *loaded;
     QList<Line> &lines = file.lines;
+    QString stored = value;
+    if (file.encoding == TextEncoding::Windows1252) {
+        // The file stays in the code page that Windows reads it in. A name it cannot hold
+        // would not be found again, so the write is refused; a value it cannot hold is
+        // stored in the escaped one-line form rather than losing characters to '?' as
+        // Windows would: the other lines and their bytes stay as they are, and the value
+        // reads back whole through DecodeProfileValue.
+        if (!std::all_of(sec.begin(), sec.end(), fitsWindows1252)
+            || !std::all_of(name.begin(), name.end(), fitsWindows1252))
+            return false;
+        stored = NarrowProfileValue(value, fitsWindows1252);
+    }
     const QByteArray before = exists ? serialize(file) : QByteArray();
 
     // A last line without a line end gets one before anything is added after it.
@@ -267,7 +351,7 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
         if (!line.eol.isEmpty())
             return;
         line.eol = CrLf;
-        if (file.encoding == TextEncoding::Utf8)
+        if (isByteEncoding(file.encoding))
             line.raw += "\r\n";
     };
 
@@ -276,7 +360,7 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
         if (!lines.isEmpty())
             terminate(lines.size() - 1);
         lines.append(writtenLine(QLatin1Char('[') + sec + QLatin1Char(']')));
-        lines.append(writtenLine(name + QLatin1Char('=') + value));
+        lines.append(writtenLine(name + QLatin1Char('=') + stored));
     } else {
         qsizetype lastContent = start; // the new key goes after this line
         bool replaced = false;
@@ -286,7 +370,7 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
                 break;
             if (p.kind == Parsed::Key && sameName(p.name, name)) {
                 // The key keeps its spelling from the file.
-                lines[i] = writtenLine(p.name + QLatin1Char('=') + value);
+                lines[i] = writtenLine(p.name + QLatin1Char('=') + stored);
                 replaced = true;
                 break;
             }
@@ -295,7 +379,7 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
         }
         if (!replaced) {
             terminate(lastContent);
-            lines.insert(lastContent + 1, writtenLine(name + QLatin1Char('=') + value));
+            lines.insert(lastContent + 1, writtenLine(name + QLatin1Char('=') + stored));
         }
     }
 

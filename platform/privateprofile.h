@@ -6,7 +6,9 @@
 // to case; a read gives the value with blanks and one pair of quotes stripped, at most
 // MaxProfileValueLength characters; a write replaces a key in place, appends a new key at
 // the end of its section and a new section at the end of the file, keeps every other
-// line as it was, and lands atomically.
+// line as it was, and lands atomically. A file is read as UTF-8 when it is valid UTF-8,
+// as UTF-16 after its byte-order mark, and otherwise as Windows-1252; a write keeps the
+// file's encoding, and a new file is UTF-8.
 namespace platform {
 
 constexpr int MaxProfileValueLength = 2047;
@@ -26,5 +28,10 @@ void FlushPrivateProfile(const QString &path);
 // (no line break, not starting with the marker) are stored as they are.
 QString EncodeProfileValue(const QString &value);
 QString DecodeProfileValue(const QString &stored);
+
+// The form of a stored value for a file that holds only the characters FITS accepts: as it
+// is when every character fits, else the one-line form of what it stands for, with each
+// other character (UTF-16 unit) written as "\uXXXX". DecodeProfileValue reverses it.
+QString NarrowProfileValue(const QString &stored, bool (*fits)(QChar));
 
 } // namespace platform

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
+#include <QStringList>
 #include <QString>
 
 namespace platform {
@@ -34,7 +36,36 @@ struct AdapterInfo {
     QString primaryWins, secondaryWins;
 };
 // 0 on success, else a Windows-style code (232 = no adapters, 50 = not supported).
+// Adapters come in the order of AdapterReportOrder.
 quint32 GetAdapters(QList<AdapterInfo> &adapters);
+
+// What decides an adapter's place in the report.
+struct AdapterRank {
+    bool loopback = false;
+    bool up = false;       // administratively up and with a carrier
+    bool hardware = false; // backed by a device, not a virtual interface
+    bool hasIpv4 = false;
+    int defaultRouteMetric = -1; // lowest metric of a default route through it; -1 for none
+};
+// Indices into RANKS in the order Windows' adapter query lists them: usable adapters
+// (up, with an IPv4 address) first, the default route's first of all (lowest metric
+// first), devices before virtual interfaces; then those down or without an address,
+// devices first; loopback last. The system's own order breaks ties.
+QList<qsizetype> AdapterReportOrder(const QList<AdapterRank> &ranks);
+
+// What a DHCP client recorded for one interface.
+struct DhcpLease {
+    bool found = false;
+    QString address, server; // empty when the lease does not say
+};
+// Reads a lease in the formats of dhclient ("lease { ... }" blocks, the last one for
+// IFNAME wins), systemd-networkd and NetworkManager (KEY=VALUE lines).
+DhcpLease ParseDhcpLease(const QByteArray &text, const QString &ifname);
+// The lease of the interface, looked up below ROOT ("/" on a live system). A lease whose
+// address is not ADDRESS is an old one and does not count.
+DhcpLease FindDhcpLease(const QString &root, const QString &ifname, int ifindex, const QString &address);
+// The "wins server" addresses of smb.conf's global section, in order.
+QStringList ParseWinsServers(const QByteArray &smbConf);
 
 // Milliseconds since the last keyboard or mouse input; 0 when no source answers.
 quint32 IdleMilliseconds();

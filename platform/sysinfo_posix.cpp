@@ -7,8 +7,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QPair>
+#include <QSet>
 
 #include <arpa/inet.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
 #include <grp.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -16,6 +21,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -34,6 +40,14 @@ QString ReadFirstLine(const QString &path)
     if (!f.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(f.readLine()).trimmed();
+}
+
+QByteArray ReadSmall(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return f.read(1 << 20);
 }
 
 QString OsReleaseName()
@@ -91,28 +105,91 @@ QString Ipv4Text(const sockaddr *sa)
     return QString::fromLatin1(buf);
 }
 
-// Default gateways by interface, from the kernel's routing table.
-QHash<QString, QString> DefaultGateways()
+struct DefaultRoute {
+    QString gateway;
+    int metric = -1;
+};
+
+// Default routes by interface, from the kernel's routing table; the lowest metric counts.
+QHash<QString, DefaultRoute> DefaultRoutes()
 {
-    QHash<QString, QString> result;
+    QHash<QString, DefaultRoute> result;
     QFile f(QStringLiteral("/proc/net/route"));
     if (!f.open(QIODevice::ReadOnly))
         return result;
     f.readLine(); // header
     while (!f.atEnd()) {
         const QStringList cols = QString::fromLatin1(f.readLine()).split(QLatin1Char('\t'), Qt::SkipEmptyParts);
-        if (cols.size() < 3 || cols[1] != QLatin1String("00000000"))
+        if (cols.size() < 7 || cols[1] != QLatin1String("00000000"))
             continue;
-        bool ok = false;
+        bool ok = false, metricOk = false;
         const quint32 gw = cols[2].toUInt(&ok, 16); // network order, printed as host-endian hex
-        if (!ok || result.contains(cols[0]))
+        const int metric = cols[6].toInt(&metricOk);
+        if (!ok || !metricOk || (result.contains(cols[0]) && result[cols[0]].metric <= metric))
             continue;
         in_addr addr {};
         addr.s_addr = gw;
         char buf[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &addr, buf, sizeof buf);
-        result.insert(cols[0], QString::fromLatin1(buf));
+        result.insert(cols[0], DefaultRoute{QString::fromLatin1(buf), metric});
     }
+    return result;
+}
+
+// IPv4 addresses (by interface index) that the kernel holds without IFA_F_PERMANENT: they
+// were given a lifetime, which is what DHCP clients do.
+QSet<QPair<int, quint32>> DynamicAddresses()
+{
+    QSet<QPair<int, quint32>> result;
+    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0)
+        return result;
+    const timeval timeout {1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    struct {
+        nlmsghdr header;
+        ifaddrmsg body;
+    } request {};
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = RTM_GETADDR;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.header.nlmsg_seq = 1;
+    request.body.ifa_family = AF_INET;
+    if (::send(fd, &request, sizeof request, 0) < 0) {
+        ::close(fd);
+        return result;
+    }
+    alignas(nlmsghdr) char buffer[16384];
+    for (bool done = false; !done;) {
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0)
+            break;
+        int left = int(got);
+        for (auto *h = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+            if (h->nlmsg_type == NLMSG_DONE || h->nlmsg_type == NLMSG_ERROR) {
+                done = true;
+                break;
+            }
+            if (h->nlmsg_type != RTM_NEWADDR)
+                continue;
+            const auto *ifa = static_cast<const ifaddrmsg *>(NLMSG_DATA(h));
+            quint32 flags = ifa->ifa_flags, local = 0;
+            bool haveLocal = false;
+            int attrLeft = int(IFA_PAYLOAD(h));
+            for (auto *rta = IFA_RTA(ifa); RTA_OK(rta, attrLeft); rta = RTA_NEXT(rta, attrLeft)) {
+                if (rta->rta_type == IFA_FLAGS && RTA_PAYLOAD(rta) >= sizeof(quint32))
+                    std::memcpy(&flags, RTA_DATA(rta), sizeof flags);
+                else if ((rta->rta_type == IFA_LOCAL || (rta->rta_type == IFA_ADDRESS && !haveLocal))
+                         && RTA_PAYLOAD(rta) >= sizeof local) {
+                    std::memcpy(&local, RTA_DATA(rta), sizeof local);
+                    haveLocal = rta->rta_type == IFA_LOCAL || haveLocal;
+                }
+            }
+            if (!(flags & IFA_F_PERMANENT))
+                result.insert({int(ifa->ifa_index), local});
+        }
+    }
+    ::close(fd);
     return result;
 }
 
@@ -194,36 +271,66 @@ quint32 GetAdapters(QList<AdapterInfo> &adapters)
     if (::getifaddrs(&list) != 0)
         return 50;
     std::unique_ptr<ifaddrs, decltype(&::freeifaddrs)> guard(list, &::freeifaddrs);
-    const QHash<QString, QString> gateways = DefaultGateways();
+    const QHash<QString, DefaultRoute> routes = DefaultRoutes();
+    const QSet<QPair<int, quint32>> dynamic = DynamicAddresses();
+    const QStringList wins = ParseWinsServers(ReadSmall(QStringLiteral("/etc/samba/smb.conf")));
 
     // One adapter per interface, in the order the system lists them; the first IPv4 address counts.
-    QList<QString> order;
-    QHash<QString, AdapterInfo> byName;
+    const QString none = QStringLiteral("0.0.0.0");
+    QList<AdapterInfo> found;
+    QList<AdapterRank> ranks;
+    QList<quint32> ipv4;
+    QHash<QString, qsizetype> byName;
     for (ifaddrs *ifa = list; ifa; ifa = ifa->ifa_next) {
-        if (ifa->ifa_flags & IFF_LOOPBACK)
-            continue;
         const QString name = QString::fromLocal8Bit(ifa->ifa_name);
         if (!byName.contains(name)) {
             AdapterInfo info;
             info.name = name;
             info.description = AdapterDescription(name);
             info.address = HardwareAddress(name);
-            info.ipAddress = info.ipMask = info.dhcpServer = info.primaryWins = info.secondaryWins =
-                QStringLiteral("0.0.0.0");
-            info.gateway = gateways.value(name, QStringLiteral("0.0.0.0"));
-            byName.insert(name, info);
-            order.append(name);
+            info.ipAddress = info.ipMask = info.dhcpServer = info.primaryWins = info.secondaryWins = none;
+            info.gateway = routes.value(name).gateway;
+            if (info.gateway.isEmpty())
+                info.gateway = none;
+            AdapterRank rank;
+            rank.loopback = ifa->ifa_flags & IFF_LOOPBACK;
+            rank.up = (ifa->ifa_flags & IFF_UP) && (ifa->ifa_flags & IFF_RUNNING);
+            rank.hardware = QFileInfo::exists(QStringLiteral("/sys/class/net/%1/device").arg(name));
+            rank.defaultRouteMetric = routes.value(name).metric;
+            byName.insert(name, found.size());
+            found.append(info);
+            ranks.append(rank);
+            ipv4.append(0);
         }
-        AdapterInfo &info = byName[name];
-        if (ifa->ifa_addr && ifa->ifa_addr->sa_family == AF_INET && info.ipAddress == QLatin1String("0.0.0.0")) {
-            info.ipAddress = Ipv4Text(ifa->ifa_addr);
-            info.ipMask = Ipv4Text(ifa->ifa_netmask);
+        const qsizetype i = byName.value(name);
+        if (ifa->ifa_addr && ifa->ifa_addr->sa_family == AF_INET && !ranks[i].hasIpv4) {
+            ranks[i].hasIpv4 = true;
+            ipv4[i] = reinterpret_cast<const sockaddr_in *>(ifa->ifa_addr)->sin_addr.s_addr;
+            found[i].ipAddress = Ipv4Text(ifa->ifa_addr);
+            found[i].ipMask = Ipv4Text(ifa->ifa_netmask);
         }
     }
-    if (order.isEmpty())
+    if (found.isEmpty())
         return 232;
-    for (const QString &name : order)
-        adapters.append(byName.value(name));
+
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        AdapterInfo &info = found[i];
+        if (!ranks[i].hasIpv4 || ranks[i].loopback)
+            continue;
+        // A lifetime on the address or a client's lease for it means DHCP; only a lease
+        // names the server.
+        const int index = int(::if_nametoindex(info.name.toLocal8Bit().constData()));
+        const DhcpLease lease = FindDhcpLease(QStringLiteral("/"), info.name, index, info.ipAddress);
+        info.dhcpEnabled = lease.found || dynamic.contains({index, ipv4[i]});
+        if (!lease.server.isEmpty())
+            info.dhcpServer = lease.server;
+        // Samba's WINS servers are the machine's; Windows shows them on every adapter.
+        info.haveWins = !wins.isEmpty();
+        info.primaryWins = wins.value(0, none);
+        info.secondaryWins = wins.value(1, none);
+    }
+    for (const qsizetype i : AdapterReportOrder(ranks))
+        adapters.append(found[i]);
     return 0;
 }
 

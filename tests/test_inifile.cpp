@@ -178,6 +178,24 @@ TEST_F(IniFile, UnknownContentSurvivesWrites)
                     .startsWith("[TavroLogin]\r\nversion=1.0.0\r\nChannel=beta\r\nDefault Profile="));
 }
 
+TEST_F(IniFile, ProfileFromWindowsKeepsItsCodePage)
+{
+    // As the Windows client writes it: ANSI text, here with Windows-1252 letters.
+    const QByteArray windows = "[TavroLogin]\r\nServer=FILESRV\r\nLogon Script=LOGON.BAT\r\nRemote Server=\r\n"
+                               "Wallpaper=C:\\Program Files\\Tavro Login\\fond d'\xE9" "cran.bmp\r\n"
+                               "Auto Logoff Time=0\r\nEnable Remote Message=1\r\n"
+                               "Remote Message=Acc\xE8s distant \x96 \xE9quipe informatique\r\n"
+                               "Net Logon Share=NETLOGON_V2\r\n";
+    writeBytes(profilePath("Bureau.ini"), windows);
+    ReadProfile("Bureau.ini");
+    EXPECT_EQ(ProfileSettings.ProfileRemoteMessage, QStringLiteral(u"Accès distant – équipe informatique"));
+    EXPECT_EQ(ProfileSettings.ProfileWallpaper, QStringLiteral(u"C:\\Program Files\\Tavro Login\\fond d'écran.bmp"));
+
+    // Saved again unchanged, as the configuration window does: not a byte differs.
+    WriteProfile("Bureau.ini");
+    EXPECT_EQ(readBytes(profilePath("Bureau.ini")), windows);
+}
+
 TEST_F(IniFile, EmptyDefaultProfileFallsBackToTheStartProfile)
 {
     writeBytes(dataFolder() + "tavrologin.ini", "[TavroLogin]\r\nVersion=2.0.0\r\nDefault Profile=  \r\n");

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -101,6 +102,75 @@ void LookLoggedOn(TTavroNetLoginForm &form, const QString &user)
     form.LoginLabel->setText(u"&Log Off"_s);
     form.SystemIdleTimer->start();
     form.MinimizeToSystemTray();
+}
+
+// The text lines a rendering shows (bands of rows with dark pixels), numbered in line
+// steps from the first one: what a person reads, whatever string the widget holds.
+// A band of a row or two is an underscore below its line, not a line. widths gets the
+// width of each line's ink.
+QList<int> InkLines(const QImage &image, int step, int *firstRow = nullptr, QList<int> *widths = nullptr)
+{
+    QList<int> lines;
+    int first = -1, start = -1, left = image.width(), right = -1;
+    for (int y = 0; y <= image.height(); ++y) {
+        int inkLeft = image.width(), inkRight = -1;
+        for (int x = 0; y < image.height() && x < image.width(); ++x) {
+            if (qGray(image.pixel(x, y)) < 128) {
+                inkLeft = std::min(inkLeft, x);
+                inkRight = x;
+            }
+        }
+        const bool ink = inkRight >= 0;
+        if (ink && start < 0)
+            start = y;
+        if (ink) {
+            left = std::min(left, inkLeft), right = std::max(right, inkRight);
+            continue;
+        }
+        if (start >= 0 && y - start > 2) {
+            if (first < 0)
+                first = start;
+            const int line = (start - first + step / 2) / step;
+            if (lines.isEmpty() || lines.last() != line) {
+                lines << line;
+                if (widths)
+                    *widths << 0;
+            }
+            if (widths)
+                widths->last() = std::max(widths->last(), right - left + 1);
+        }
+        start = -1, left = image.width(), right = -1;
+    }
+    if (firstRow)
+        *firstRow = first;
+    return lines;
+}
+
+// The lines of a message box's text as drawn in its label.
+QList<int> DrawnBoxLines(QWidget *box)
+{
+    auto *label = box->findChild<QLabel *>(u"qt_msgbox_label"_s);
+    if (!label)
+        return {};
+    return InkLines(box->grab(QRect(label->mapTo(box, QPoint()), label->size())).toImage(),
+                    label->fontMetrics().lineSpacing());
+}
+
+// The login window's status area as drawn on its white panel.
+QImage StatusArea(TTavroNetLoginForm &form)
+{
+    QWidget *label = form.MessagesLabel;
+    return label->parentWidget()->grab(label->geometry()).toImage();
+}
+
+// The indices of a text's lines that hold something.
+QList<int> Filled(const QStringList &lines)
+{
+    QList<int> out;
+    for (int i = 0; i < lines.size(); ++i)
+        if (!lines[i].isEmpty())
+            out << i;
+    return out;
 }
 
 void WriteIni(const QString &path, const QStringList &lines)
@@ -198,9 +268,21 @@ TEST_F(LoginWindow, FirstStartCreatesSettingsAndWaitsForTheUser)
     EXPECT_EQ(form->TrayIcon->contextMenu(), form->TavroMenu);
     QStringList menu;
     for (QAction *action : form->TavroMenu->actions())
-        menu << (action->isSeparator() ? u"-"_s : action->text());
-    EXPECT_EQ(menu, (QStringList{u"Log Off"_s, u"-"_s, u"E&xit"_s}));
+        menu << (action->isSeparator() ? u"(separator)"_s : action->text());
+    EXPECT_EQ(menu, (QStringList{u"Log Off"_s, u"(separator)"_s, u"E&xit"_s}));
     EXPECT_EQ(form->TavroMenu->defaultAction(), form->LogOffMenu);
+    // The separator is drawn as a line alone: no dark text beside it, as beside the items.
+    const auto darkPixels = [&](QAction *action) {
+        const QImage row = form->TavroMenu->grab(form->TavroMenu->actionGeometry(action)).toImage();
+        int dark = 0;
+        for (int y = 0; y < row.height(); ++y)
+            for (int x = 0; x < row.width(); ++x)
+                dark += qGray(row.pixel(x, y)) < 128;
+        return dark;
+    };
+    form->TavroMenu->adjustSize();
+    EXPECT_EQ(darkPixels(form->TavroMenu->actions().at(1)), 0);
+    EXPECT_GT(darkPixels(form->ExitMenu), 0);
 
     // Tab cycles through the three boxes only: the panels take no focus.
     EXPECT_EQ(form->focusWidget(), form->UsernameEdit);
@@ -299,7 +381,7 @@ TEST_F(LoginWindow, StoreErrorsDuringCreationReachTheErrorBox)
     EXPECT_TRUE(form->ConfigurePanel->isVisibleTo(form.get()));
     EXPECT_EQ(form->windowTitle(), u"Tavro Login"_s);
     form->show(); // still usable
-    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(Controls(*form), "user+ password+ profiles+ login+ configure+ window+ tray- idle- message- on- &Login");
 }
 
 TEST_F(LoginWindow, OldSystemIsRefusedAndTheWindowCloses)
@@ -315,6 +397,8 @@ TEST_F(LoginWindow, OldSystemIsRefusedAndTheWindowCloses)
 TEST_F(LoginWindow, StatusMessagesFallBackToTheBannerAfterTheFirstOfABurst)
 {
     auto form = shownForm();
+    QElapsedTimer clock;
+    clock.start();
     form->ShowStatusMessage(u"one"_s);
     EXPECT_EQ(form->MessagesLabel->text(), LFCR + u"one"_s);
     EXPECT_TRUE(form->MessageTimer->isActive());
@@ -323,9 +407,18 @@ TEST_F(LoginWindow, StatusMessagesFallBackToTheBannerAfterTheFirstOfABurst)
     form->ShowStatusMessage(u"two"_s);
     EXPECT_EQ(form->MessagesLabel->text(), LFCR + u"two"_s);
     EXPECT_LE(form->MessageTimer->remainingTime(), first - 50); // not restarted by the second
-    form->MessageTimerTimer();
-    EXPECT_EQ(form->MessagesLabel->text(), form->Banner());
+    // Drawn below one blank line, on one line.
+    int top = -1;
+    const int step = form->MessagesLabel->fontMetrics().lineSpacing();
+    EXPECT_EQ(InkLines(StatusArea(*form), step, &top), QList<int>{0});
+    EXPECT_EQ(top / step, 1);
+
+    // The timer itself brings the banner back: title and two footer lines under a blank one.
+    QTRY_COMPARE_WITH_TIMEOUT(form->MessagesLabel->text(), form->Banner(), 7000 + 2000);
+    EXPECT_GE(clock.elapsed(), 6600); // a coarse timer: within 5 %
     EXPECT_FALSE(form->MessageTimer->isActive());
+    EXPECT_EQ(InkLines(StatusArea(*form), step, &top), (QList<int>{0, 1, 2}));
+    EXPECT_EQ(top / step, 1);
 }
 
 TEST_F(LoginWindow, StatusLinesBreakOncePerLineBreakAndNeverInsideAServerPath)
@@ -339,6 +432,16 @@ TEST_F(LoginWindow, StatusLinesBreakOncePerLineBreakAndNeverInsideAServerPath)
     const QStringList lines = label->DrawnLines();
     EXPECT_EQ(lines.first(), QString()); // one blank line for the leading LF CR
     EXPECT_TRUE(lines.contains(path)) << lines.join(u'|').toStdString();
+    // Painted as laid out: every line, the path whole on one of them.
+    int top = -1;
+    const int step = label->fontMetrics().lineSpacing();
+    QList<int> filled = Filled(lines), widths;
+    for (int &line : filled)
+        line -= 1;
+    EXPECT_EQ(InkLines(StatusArea(*form), step, &top, &widths), filled);
+    EXPECT_EQ(top / step, 1);
+    for (qsizetype i = 0; i < std::min(widths.size(), filled.size()); ++i)
+        EXPECT_NEAR(widths[i], label->fontMetrics().horizontalAdvance(lines[filled[i] + 1]), 3) << i;
     EXPECT_EQ(WrapStatusText(form->Banner(), label->fontMetrics(), width).size(), 4);
     // A path wider than the line breaks before a backslash, never between the leading ones.
     const QStringList wide = WrapStatusText(u"\\\\server\\"_s + QString(60, u'x') + u"\\share"_s, label->fontMetrics(), width);
@@ -459,6 +562,9 @@ TEST_F(LoginWindow, DiagnosticsKeyShowsTheComputerAndTheFirstAdapter)
     const QString name = u"Computer Name: "_s + GetLocalComputerName() + LFCR + LFCR;
     const QString full = name + adapter[0] + LFCR + LFCR + adapter[2] + LFCR + LFCR + adapter[3] + LFCR + adapter[4] + LFCR +
                          adapter[5] + LFCR;
+    // As the box draws it: one line break per LF CR, blank lines only where LF CR doubles.
+    const QStringList drawn = {u"Computer Name: "_s + GetLocalComputerName(), {}, adapter[0], {}, adapter[2], {},
+                               adapter[3], adapter[4], adapter[5], {}};
     machine.report = adapter;
     auto form = shownForm();
     const struct { Qt::KeyboardModifiers mods; Qt::Key key; bool shown; } keys[] = {
@@ -466,9 +572,11 @@ TEST_F(LoginWindow, DiagnosticsKeyShowsTheComputerAndTheFirstAdapter)
         {Qt::ControlModifier, Qt::Key_Z, false}, {CtrlShift, Qt::Key_X, false}};
     for (const auto &row : keys) {
         ModalBoxCloser closer;
+        QList<int> lines;
+        closer.onBox = [&](QWidget *box) { lines = DrawnBoxLines(box); };
         QTest::keyClick(form->UsernameEdit, row.key, row.mods);
-        // Drawn with one line break per LF CR.
-        EXPECT_EQ(closer.texts(), row.shown ? QStringList{DrawnText(full)} : QStringList{}) << row.key;
+        EXPECT_EQ(closer.texts(), row.shown ? QStringList{drawn.join(u'\n')} : QStringList{}) << row.key;
+        EXPECT_EQ(lines, row.shown ? Filled(drawn) : QList<int>{}) << row.key;
     }
 
     // With the boxes disabled (logged on) the window itself sees the key, once;

@@ -164,6 +164,67 @@ TEST_F(PrivateProfile, WritesChangeOnlyWhatTheyMust)
     }
 }
 
+TEST_F(PrivateProfile, EachFileKeepsItsEncoding)
+{
+    // Not valid UTF-8: Windows-1252, as Windows wrote it. Its C1 bytes, assigned or not, read too.
+    const QByteArray ansi = "[TavroLogin]\r\nRemote Message=Caf\xE9 ouvert\r\nServer=OLD\r\n"
+                            "; r\xE9sum\xE9\r\nSigns=\x80\x81\x9F\r\n";
+    writeBytes(path, ansi);
+    EXPECT_EQ(GetPrivateProfileString("TavroLogin", "Remote Message", "", path), QStringLiteral(u"Café ouvert"));
+    EXPECT_EQ(GetPrivateProfileString("TavroLogin", "Signs", "", path), QStringLiteral(u"€\u0081Ÿ"));
+
+    // Another key rewritten: every other byte stays, 0xE9 included.
+    ASSERT_TRUE(WritePrivateProfileString("TavroLogin", "Server", "NEW", path));
+    QByteArray expected = ansi;
+    expected.replace("Server=OLD", "Server=NEW");
+    EXPECT_EQ(readBytes(path), expected);
+
+    // A value the code page holds is written in it, one byte a character.
+    ASSERT_TRUE(WritePrivateProfileString("TavroLogin", "Remote Message", QStringLiteral(u"Crème brûlée €"), path));
+    expected.replace("Caf\xE9 ouvert", "Cr\xE8me br\xFBl\xE9" "e \x80");
+    EXPECT_EQ(readBytes(path), expected);
+
+    // One it cannot hold is escaped in the value's one-line form and reads back whole.
+    const QString polish = QStringLiteral(u"Łódź ☃ 😀 ");
+    ASSERT_TRUE(WritePrivateProfileString("TavroLogin", "Remote Message", polish, path));
+    expected.replace("Cr\xE8me br\xFBl\xE9" "e \x80", "\\:\\u0141\xF3" "d\\u017a \\u2603 \\ud83d\\ude00\\s");
+    EXPECT_EQ(readBytes(path), expected);
+    EXPECT_EQ(DecodeProfileValue(GetPrivateProfileString("TavroLogin", "Remote Message", "", path)), polish);
+    // Also when the caller's value is already in that form.
+    ASSERT_TRUE(WritePrivateProfileString("TavroLogin", "Remote Message", EncodeProfileValue("Ł\nx"), path));
+    EXPECT_EQ(DecodeProfileValue(GetPrivateProfileString("TavroLogin", "Remote Message", "", path)), "Ł\nx");
+
+    // A name it cannot hold would not be found again: refused, file untouched.
+    const QByteArray before = readBytes(path);
+    EXPECT_FALSE(WritePrivateProfileString("TavroLogin", QStringLiteral(u"Ключ"), "v", path));
+    EXPECT_FALSE(WritePrivateProfileString(QStringLiteral(u"Секция"), "k", "v", path));
+    EXPECT_EQ(readBytes(path), before);
+
+    // UTF-8 stays UTF-8, byte for byte around the change.
+    const QByteArray utf8 = "[S]\r\nk=Caf\xC3\xA9\r\nj=1\r\n";
+    writeBytes(path, utf8);
+    EXPECT_EQ(GetPrivateProfileString("S", "k", "", path), QStringLiteral(u"Café"));
+    ASSERT_TRUE(WritePrivateProfileString("S", "j", QStringLiteral(u"Łódź"), path));
+    EXPECT_EQ(readBytes(path), "[S]\r\nk=Caf\xC3\xA9\r\nj=\xC5\x81\xC3\xB3" "d\xC5\xBA\r\n");
+
+    // A new file is UTF-8.
+    QFile::remove(path);
+    ASSERT_TRUE(WritePrivateProfileString("S", "k", QStringLiteral(u"été"), path));
+    EXPECT_EQ(readBytes(path), "[S]\r\nk=\xC3\xA9t\xC3\xA9\r\n");
+
+    // What is not UTF-8: an overlong form, a cut sequence at the end, an encoded surrogate.
+    const struct {
+        QByteArray bytes;
+        QString text;
+    } notUtf8[] = {{"[S]\r\nk=\xC0\xA9", QStringLiteral(u"À©")},
+                   {"[S]\r\nk=a\xC3", QStringLiteral(u"aÃ")},
+                   {"[S]\r\nk=\xED\xA0\x80", QStringLiteral(u"í\u00A0€")}};
+    for (const auto &c : notUtf8) {
+        writeBytes(path, c.bytes);
+        EXPECT_EQ(GetPrivateProfileString("S", "k", "", path), c.text) << c.bytes.toHex().toStdString();
+    }
+}
+
 TEST_F(PrivateProfile, RefusesWhatWouldNotReadBack)
 {
     const QByteArray original = "[S]\r\nk=1\r\n";

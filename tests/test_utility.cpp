@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 #include <csignal>
@@ -172,6 +173,146 @@ TEST(AdapterReport, LinesByAnswer)
     GetNetworkAdaptersReport(live);
     EXPECT_FALSE(live.contains("stale"));
     EXPECT_TRUE(live.size() == 1 || live.size() % 11 == 0);
+}
+
+TEST(AdapterReport, OrderPutsTheUsableAdapterFirst)
+{
+    auto rank = [](bool hardware, bool up, bool ipv4, int metric = -1, bool loopback = false) {
+        platform::AdapterRank r;
+        r.hardware = hardware;
+        r.up = up;
+        r.hasIpv4 = ipv4;
+        r.defaultRouteMetric = metric;
+        r.loopback = loopback;
+        return r;
+    };
+    // As a container lists them: loopback, two idle virtual ones, then the real ones.
+    const QList<platform::AdapterRank> ranks{
+        rank(false, true, true, -1, true), // 0 lo
+        rank(false, false, false),         // 1 ifb0: down, no address
+        rank(false, true, true),           // 2 docker0: up, address, no route
+        rank(true, true, true, 600),       // 3 wlan0: second default route
+        rank(true, false, true, 50),       // 4 eth1: cable out; its route does not count
+        rank(true, true, true, 100),       // 5 eth0: the default route
+        rank(true, true, false),           // 6 eth2: up, no address
+        rank(true, true, true),            // 7 eth3: up, address, no route
+        rank(false, false, false),         // 8 ifb1
+    };
+    EXPECT_EQ(platform::AdapterReportOrder(ranks), (QList<qsizetype>{5, 3, 7, 2, 4, 6, 1, 8, 0}));
+    EXPECT_TRUE(platform::AdapterReportOrder({}).isEmpty());
+}
+
+TEST(AdapterReport, DhcpLeasesOfEachClient)
+{
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    for (const char *folder : {"var/lib/dhcp", "run/systemd/netif/leases", "run/NetworkManager/devices"})
+        QDir(root.path()).mkpath(folder);
+    // dhclient appends: the last lease of an interface is in force, the older one is stale.
+    WriteBytes(root.filePath("var/lib/dhcp/dhclient.leases"),
+               "lease {\n  interface \"eth0\";\n  fixed-address 192.0.2.40;\n  option dhcp-server-identifier 192.0.2.1;\n}\n"
+               "lease {\n  interface \"eth0\";\n  fixed-address 192.0.2.41;\n  option subnet-mask 255.255.255.0;\n"
+               "  option dhcp-server-identifier 192.0.2.254;\n}\n"
+               "lease {\n  interface \"wlan0\";\n  fixed-address 10.0.0.9;\n  option dhcp-server-identifier 10.0.0.1;\n}\n");
+    WriteBytes(root.filePath("run/systemd/netif/leases/7"),
+               "# This is private data. Do not parse.\nADDRESS=203.0.113.8\nSERVER_ADDRESS=203.0.113.1\n");
+    WriteBytes(root.filePath("run/NetworkManager/devices/9"),
+               "[device]\nmanaged=true\n\n[dhcp4]\ndhcp_server_identifier=198.51.100.1\nip_address=198.51.100.20\n");
+    const auto server = [&root](const char *ifname, int index, const char *address) {
+        const platform::DhcpLease lease = platform::FindDhcpLease(root.path(), ifname, index, address);
+        return lease.found ? lease.server : QStringLiteral("<none>");
+    };
+    EXPECT_EQ(server("eth0", 2, "192.0.2.41"), "192.0.2.254");
+    EXPECT_EQ(server("eth0", 2, "192.0.2.40"), "<none>");
+    EXPECT_EQ(server("wlan0", 3, "10.0.0.9"), "10.0.0.1");
+    EXPECT_EQ(server("ens7", 7, "203.0.113.8"), "203.0.113.1");
+    EXPECT_EQ(server("enp1s0", 9, "198.51.100.20"), "198.51.100.1");
+    EXPECT_EQ(server("ens8", 8, "203.0.113.8"), "<none>");
+}
+
+TEST(AdapterReport, WinsServersFromSambaGlobalSection)
+{
+    EXPECT_TRUE(platform::ParseWinsServers("").isEmpty());
+    EXPECT_TRUE(platform::ParseWinsServers("[global]\n   workgroup = WORKGROUP\n;   wins server = w.x.y.z\n").isEmpty());
+    EXPECT_EQ(platform::ParseWinsServers("[global]\n  WINS Server = 192.0.2.5, sales:192.0.2.6\n"),
+              (QStringList{"192.0.2.5", "192.0.2.6"}));
+    // A share's section has no say; a setting continued on the next line counts whole; the last one wins.
+    EXPECT_EQ(platform::ParseWinsServers("wins server = 192.0.2.1\n[global]\nwinsserver = 192.0.2.7 \\\n  192.0.2.8\n"
+                                         "[homes]\nwins server = 10.9.9.9\n"),
+              (QStringList{"192.0.2.7", "192.0.2.8"}));
+}
+
+// A dummy interface for the live query; root only, removed again at the end.
+class DummyInterface {
+public:
+    // Kernels without the dummy driver often have ifb, which behaves the same here.
+    DummyInterface() { m_ok = Ip({"link", "add", Name, "type", "dummy"}) || Ip({"link", "add", Name, "type", "ifb"}); }
+    ~DummyInterface()
+    {
+        if (m_ok)
+            Ip({"link", "del", Name});
+    }
+    bool ok() const { return m_ok; }
+    static bool Ip(const QStringList &args)
+    {
+        QProcess ip;
+        ip.start("ip", args);
+        return ip.waitForFinished(10000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
+    }
+    static constexpr const char *Name = "fddummy0";
+
+private:
+    bool m_ok = false;
+};
+
+TEST(AdapterReport, LiveQueryOrdersAndFlagsAddresses)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a dummy interface needs root";
+    DummyInterface dummy;
+    if (!dummy.ok())
+        GTEST_SKIP() << "no dummy interfaces here";
+    auto find = [](const QList<platform::AdapterInfo> &list, const QString &name) {
+        for (qsizetype i = 0; i < list.size(); ++i)
+            if (list[i].name == name)
+                return i;
+        return qsizetype(-1);
+    };
+
+    // Virtual, down and without an address, and the newest interface: last but for loopback.
+    QList<platform::AdapterInfo> adapters;
+    ASSERT_EQ(platform::GetAdapters(adapters), 0u);
+    const qsizetype down = find(adapters, DummyInterface::Name);
+    ASSERT_GE(down, 0);
+    EXPECT_EQ(adapters[down].ipAddress, "0.0.0.0");
+    EXPECT_FALSE(adapters[down].dhcpEnabled);
+    EXPECT_EQ(adapters.size() - down - 1, find(adapters, "lo") >= 0 ? 1 : 0);
+    QFile routes("/proc/net/route");
+    if (routes.open(QIODevice::ReadOnly) && routes.readAll().contains("\t00000000\t")) {
+        EXPECT_NE(adapters.first().gateway, "0.0.0.0"); // the default route's adapter leads
+    }
+
+    // Up with an address that has a lifetime: counted as DHCP, and ahead of the idle ones.
+    ASSERT_TRUE(DummyInterface::Ip({"link", "set", DummyInterface::Name, "up"}));
+    ASSERT_TRUE(DummyInterface::Ip({"addr", "add", "198.51.100.7/24", "dev", DummyInterface::Name, "valid_lft", "300",
+                                    "preferred_lft", "300"}));
+    ASSERT_EQ(platform::GetAdapters(adapters), 0u);
+    qsizetype up = find(adapters, DummyInterface::Name);
+    ASSERT_GE(up, 0);
+    EXPECT_EQ(adapters[up].ipAddress, "198.51.100.7");
+    EXPECT_EQ(adapters[up].ipMask, "255.255.255.0");
+    EXPECT_TRUE(adapters[up].dhcpEnabled);
+    for (qsizetype i = 0; i < up; ++i)
+        EXPECT_NE(adapters[i].ipAddress, "0.0.0.0") << adapters[i].name.toStdString();
+
+    // The same address without a lifetime is a fixed one.
+    ASSERT_TRUE(DummyInterface::Ip({"addr", "flush", "dev", DummyInterface::Name}));
+    ASSERT_TRUE(DummyInterface::Ip({"addr", "add", "198.51.100.7/24", "dev", DummyInterface::Name}));
+    ASSERT_EQ(platform::GetAdapters(adapters), 0u);
+    up = find(adapters, DummyInterface::Name);
+    ASSERT_GE(up, 0);
+    EXPECT_FALSE(adapters[up].dhcpEnabled);
+    EXPECT_EQ(adapters[up].haveWins, !platform::ParseWinsServers(ReadAll("/etc/samba/smb.conf")).isEmpty());
 }
 
 TEST(EnvironmentHelpers, ExtractUserName)
