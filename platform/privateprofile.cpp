@@ -1,9 +1,10 @@
 #include "platform/privateprofile.h"
 
+#include "platform/atomicfile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -386,16 +387,7 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
     if (exists && after == before)
         return true;
 
-    // Temp file + rename: a crash or a full disk leaves the old file whole. Unbuffered, so
-    // that a short write shows here: a failed flush inside commit() goes unreported.
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    if (out.write(after) != after.size()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+    return ReplaceFileContents(path, after);
 }
 
 void FlushPrivateProfile(const QString &)

@@ -1,6 +1,7 @@
 #include "service/TavroNetService.h"
 
 #include "components/Appexec.h"
+#include "platform/errors.h"
 #include "platform/journal.h"
 #include "platform/netprovider.h"
 #include "platform/paths.h"
@@ -129,10 +130,19 @@ bool TTavroNetService::ConnectAndRunScript(const QString &LogonScript, QString &
     }
     if (platform::FileExists(localPath))
         platform::DeleteFile(localPath);
-    if (!CopyFileContents(networkPath, localPath)) {
+    // A copy that breaks off (the server gone mid-way) is a failed copy like any other:
+    // nothing half-copied is ever started.
+    bool copied = false;
+    QString why;
+    try {
+        copied = CopyFileContents(networkPath, localPath);
+    } catch (const EInOutError &e) {
+        why = QStringLiteral(": ") + e.message();
+    }
+    if (!copied) {
         ErrorMessage = QStringLiteral("Failed to copy the logon script to the local machine!");
         Log(platform::LogWarning,
-            QStringLiteral("Copying the logon script %1 to %2 failed").arg(networkPath, localPath));
+            QStringLiteral("Copying the logon script %1 to %2 failed").arg(networkPath, localPath) + why);
         return false;
     }
 

@@ -2,6 +2,7 @@
 #include "platform/paths.h"
 #include "service/TavroNetService.h"
 #include "tests/fixtures/DesktopSession.h"
+#include "tests/fixtures/EnvironmentD.h"
 #include "tests/fixtures/SambaServer.h"
 #include "tests/fixtures/TempEnv.h"
 
@@ -13,6 +14,10 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <atomic>
+#include <csignal>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -59,9 +64,10 @@ protected:
         return TTavroNetService(m_server.server(), share, m_server.user(), password);
     }
     QString tempFolder() const { return m_home.dataHome() + QStringLiteral("/Temp/"); }
+    // The user name as the next login session would receive it.
     QString storedVariable() const
     {
-        return QString::fromUtf8(ReadAll(m_home.configHome() + QStringLiteral("/environment.d/60-tavrologin.conf")));
+        return GeneratedVariable(m_home.path(), m_home.configHome(), QString::fromLatin1(Variable));
     }
 
     SambaServer m_server;
@@ -87,7 +93,7 @@ TEST_F(NetServiceTest, LogonScriptIsCopiedAndRunWithTheUserName)
         // Waited for: the script has finished when the call returns.
         EXPECT_EQ(ReadAll(m_out.filePath(QStringLiteral("user"))), m_server.user().toUtf8());
         EXPECT_EQ(qgetenv(Variable.constData()), m_server.user().toUtf8());
-        EXPECT_TRUE(storedVariable().contains(QStringLiteral("TAVROLOGIN_USERNAME=") + m_server.user()));
+        EXPECT_EQ(storedVariable(), m_server.user());
     }
     // The password reached no environment, no command line and no file.
     const QByteArray password = SambaServer::DefaultPassword;
@@ -149,7 +155,7 @@ TEST_F(NetServiceTest, FailedConnectionReportsTheSharePathAndLeavesTheVariableUn
         EXPECT_FALSE(svc.ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message));
         EXPECT_EQ(message, QStringLiteral("Failed to connect to network share: \\\\") + row.server + QLatin1Char('\\') + row.share);
         EXPECT_FALSE(qEnvironmentVariableIsSet(Variable.constData()));
-        EXPECT_FALSE(storedVariable().contains(QStringLiteral("TAVROLOGIN_USERNAME")));
+        EXPECT_EQ(storedVariable(), QStringLiteral("<unset>"));
         EXPECT_FALSE(QFile::exists(m_out.filePath(QStringLiteral("user"))));
     }
 }
@@ -180,9 +186,61 @@ TEST_F(NetServiceTest, MissingScriptIsReportedAfterTheVariableIsSet)
     EXPECT_EQ(message, QStringLiteral("Logon script does not exist on the network share: ")
                            + m_server.unc(Netlogon) + QStringLiteral("\\scripts\\NOPE.BAT"));
     EXPECT_EQ(qgetenv(Variable.constData()), m_server.user().toUtf8());
-    EXPECT_TRUE(storedVariable().contains(QStringLiteral("TAVROLOGIN_USERNAME=") + m_server.user()));
+    EXPECT_EQ(storedVariable(), m_server.user());
     EXPECT_TRUE(QDir(tempFolder()).exists());
     EXPECT_TRUE(QDir(tempFolder()).isEmpty());
+}
+
+// Bytes this process has written to files so far.
+qint64 BytesWritten()
+{
+    for (const QByteArray &line : ReadAll(QStringLiteral("/proc/self/io")).split('\n')) {
+        if (line.startsWith("wchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+TEST_F(NetServiceTest, ServerGoneMidCopyLeavesNothingToStart)
+{
+    // Long enough that the copy is still running when the server dies under it.
+    const QByteArray script = "# " + QByteArray(64 << 20, 'x') + "\n" + ReportingScript;
+    ASSERT_TRUE(m_server.putFile(Netlogon, QStringLiteral("LOGON.BAT"), script));
+    QDir().mkpath(tempFolder());
+    QFile stale(tempFolder() + QStringLiteral("LOGON.BAT"));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write(ReportingScript);
+    stale.close();
+
+    const pid_t serverGroup = pid_t(m_server.pid());
+    ASSERT_GT(serverGroup, 0);
+    std::atomic<bool> finished{false}, killed{false};
+    const qint64 before = BytesWritten();
+    std::thread killer([&] {
+        while (!finished) {
+            if (BytesWritten() - before > (8 << 20)) {
+                ::kill(-serverGroup, SIGKILL); // smbd and the child serving this connection
+                killed = true;
+                return;
+            }
+            ::usleep(200);
+        }
+    });
+    QString message;
+    bool ok = false;
+    try {
+        ok = service().ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message);
+    } catch (...) {
+        ADD_FAILURE() << "the broken copy raised an error instead of failing";
+    }
+    finished = true;
+    killer.join();
+    ASSERT_TRUE(killed) << "the copy ended before the server could be stopped";
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(message, QStringLiteral("Failed to copy the logon script to the local machine!"));
+    EXPECT_FALSE(QFile::exists(m_out.filePath(QStringLiteral("user")))) << "a script was started";
+    // Neither the stale copy nor any part of the new one is left to be started later.
+    EXPECT_EQ(QDir(tempFolder()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
 }
 
 TEST_F(NetServiceTest, ScriptNameFromProfileNeverLeavesTheTempFolder)
