@@ -30,6 +30,11 @@ bool MakePrivate(const QByteArray &dir)
 
 } // namespace
 
+bool MakePrivateFolder(const QString &path)
+{
+    return MakePrivate(QFile::encodeName(path));
+}
+
 QString PrivateRuntimeFolder()
 {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
