@@ -3,6 +3,7 @@
 #include "components/Appexec.h"
 #include "platform/errors.h"
 #include "platform/journal.h"
+#include "platform/memoryguard.h"
 #include "platform/netprovider.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -68,7 +69,12 @@ TTavroNetService::TTavroNetService(const QString &ServerName, const QString &Net
 {
 }
 
-TTavroNetService::~TTavroNetService() = default;
+TTavroNetService::~TTavroNetService()
+{
+    // This attempt's own copy of the password (one shared with the window is the window's).
+    if (FPassword.isDetached())
+        platform::WipeBytes(FPassword.data(), size_t(FPassword.size()) * sizeof(QChar));
+}
 
 bool TTavroNetService::ConnectShare(const QString &Drive, const QString &RemotePath)
 {
