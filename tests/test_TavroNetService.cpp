@@ -10,12 +10,17 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QThread>
 #include <QTcpServer>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <cstdio>
 #include <thread>
 #include <unistd.h>
 
@@ -348,6 +353,67 @@ TEST_F(NetServiceTest, LogoffScriptsRunVbsThenBatAndRemoveTheVariable)
         EXPECT_EQ(QFile::exists(log) ? ReadAll(log) : QByteArray(), row.expected);
         EXPECT_EQ(qEnvironmentVariableIsSet(Variable.constData()), !row.variableRemoved);
     }
+}
+
+// A client killed (SIGKILL) at random moments of a logon, while connecting, copying or
+// running the script: the next start holds the guard and its logon works.
+TEST_F(NetServiceTest, KilledAtRandomMomentsOfALogonTheNextOneWorks)
+{
+    // A script long enough to copy and to run that a kill can land in either.
+    QByteArray script = "sleep 0.3\n";
+    while (script.size() < (4 << 20))
+        script += "# " + QByteArray(78, 'x') + '\n';
+    ASSERT_TRUE(m_server.putFile(Netlogon, QStringLiteral("LONG.BAT"), script));
+    QTemporaryDir runtime;
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+    ScopedEnv ownRuntime("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const QString helper = QStringLiteral(TAVRO_TEST_HELPERS_DIR "/logonrun");
+    const QStringList args{m_server.server(), Netlogon, m_server.user(), QStringLiteral("LONG.BAT")};
+    const QByteArray password = QByteArray(SambaServer::DefaultPassword) + '\n';
+    std::srand(unsigned(::getpid()));
+    for (int round = 0; round < 8; ++round) {
+        QProcess victim;
+        victim.start(helper, args);
+        victim.write(password);
+        ASSERT_TRUE(victim.waitForStarted(5000));
+        QThread::msleep(50 + std::rand() % 900);
+        victim.kill();
+        victim.waitForFinished(5000);
+    }
+    QProcess next;
+    next.start(helper, args);
+    next.write(password);
+    ASSERT_TRUE(next.waitForFinished(30000));
+    EXPECT_EQ(next.readAllStandardOutput(), QByteArray("registered\nlogon 1 \n"));
+}
+
+// A server frozen in the middle of its work (SIGSTOP): the window's loop keeps turning,
+// and the logon gives up within the provider's timeout.
+TEST_F(NetServiceTest, FrozenServerKeepsTheWindowTurningAndFailsInTime)
+{
+    QElapsedTimer sinceTick;
+    qint64 longestStall = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        longestStall = std::max(longestStall, sinceTick.restart());
+    });
+    timer.start(10);
+    sinceTick.start();
+
+    // smbd and the children serving connections share its process group.
+    ASSERT_EQ(::kill(-pid_t(m_server.pid()), SIGSTOP), 0);
+    QElapsedTimer clock;
+    clock.start();
+    QString message;
+    const bool ran = service().ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message);
+    const qint64 elapsed = clock.elapsed();
+    longestStall = std::max(longestStall, sinceTick.elapsed());
+    ::kill(-pid_t(m_server.pid()), SIGCONT);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(message, QStringLiteral("Failed to connect to network share: ") + m_server.unc(Netlogon));
+    EXPECT_LE(elapsed, 16000);
+    EXPECT_LT(longestStall, 100) << "the window's loop stalled for " << longestStall << " ms";
+    std::printf("frozen server: failed after %lld ms, longest stall of a 10 ms timer %lld ms\n", elapsed, longestStall);
 }
 
 TEST_F(NetServiceTest, SilentServerIsGivenUpWhileTheWindowStaysResponsive)

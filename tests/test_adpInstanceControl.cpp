@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,6 +21,7 @@
 #include <sys/wait.h>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -411,6 +413,49 @@ TEST_F(InstanceGuardProcesses, SimultaneousStartsKeepTheLimit)
         for (Copy *copy : registered)
             EXPECT_TRUE(copy->EndedCleanly());
         EXPECT_FALSE(Block()) << "withdrawals were lost";
+    }
+}
+
+// A hundred starts of the real program at once (a login script started twice, a user
+// clicking the icon repeatedly): exactly one stays, and none of the others hangs.
+TEST_F(InstanceGuardProcesses, AHundredStartsOfTheProgramLeaveExactlyOne)
+{
+    QProcessEnvironment env = m_env;
+    QTemporaryDir home;
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+    env.insert("XDG_DATA_HOME", home.path() + "/data");
+    env.insert("TAVROLOGIN_COMMON_APPDATA", home.path() + "/common");
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+    std::vector<std::unique_ptr<QProcess>> copies;
+    for (int i = 0; i < 100; ++i) {
+        copies.push_back(std::make_unique<QProcess>());
+        copies.back()->setProcessEnvironment(env);
+        copies.back()->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        copies.back()->start(TAVRO_BINARY_DIR "/app/tavrologin", QStringList{});
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const auto running = [&] {
+        return std::count_if(copies.begin(), copies.end(), [](const auto &p) {
+            p->waitForFinished(0);
+            return p->state() != QProcess::NotRunning;
+        });
+    };
+    while (running() > 1 && clock.elapsed() < 60000)
+        QThread::msleep(50);
+    EXPECT_EQ(running(), 1) << "after " << clock.elapsed() << " ms";
+    int surplusEndedWell = 0;
+    for (const auto &p : copies)
+        surplusEndedWell += p->state() == QProcess::NotRunning && p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0;
+    EXPECT_EQ(surplusEndedWell, 99);
+    std::printf("100 simultaneous starts: one left running after %lld ms\n", clock.elapsed());
+    for (const auto &p : copies) {
+        if (p->state() != QProcess::NotRunning) {
+            p->terminate();
+            EXPECT_TRUE(p->waitForFinished(5000));
+            EXPECT_EQ(p->exitCode(), 0);
+        }
     }
 }
 
