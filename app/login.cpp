@@ -476,6 +476,10 @@ bool TTavroNetLoginForm::ProcessLogin()
         SystemIdleTimer->start();
         ConfigurePanel->setEnabled(false);
         RemoteConnect();
+        if (AutoLogoffMs > 0 && !FNoIdleSourceSaid && !FFacts.IdleTimeKnown()) {
+            FNoIdleSourceSaid = true;
+            ShowStatusMessage(QStringLiteral("Automatic log-off is not available: this desktop does not report idle time."));
+        }
     } else {
         LoginPanel->setEnabled(true);
         ConfigurePanel->setEnabled(true);

@@ -40,6 +40,7 @@ struct TLoginSystemFacts {
     std::function<bool()> Administrator = IsAdministrator;
     std::function<bool()> RemoteSession = IsRemoteSession;
     std::function<quint32()> IdleMilliseconds = GetIdleMilliseconds;
+    std::function<bool()> IdleTimeKnown = IdleTimeAvailable;
     std::function<void(QStringList &)> NetworkAdaptersReport = GetNetworkAdaptersReport;
     // Without a notification area the window is minimised instead of hidden, so it can come back.
     std::function<bool()> SystemTrayAvailable = DesktopHasSystemTray;
@@ -144,6 +145,8 @@ protected:
 private:
     // What the last DisconnectAllShares could not drop, one line per drive.
     QString FDriveFailures;
+    // Said once a run: this desktop gives no idle time, so no automatic log-off happens.
+    bool FNoIdleSourceSaid = false;
     void FormCreate();
     void FormClose();
     void PanelMouse(QObject *watched, QMouseEvent *event);

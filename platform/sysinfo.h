@@ -69,6 +69,9 @@ QStringList ParseWinsServers(const QByteArray &smbConf);
 
 // Milliseconds since the last keyboard or mouse input; 0 when no source answers.
 quint32 IdleMilliseconds();
+// Whether this desktop reports an idle time at all (X11's screen saver, or under Wayland the
+// compositor over the session bus).
+bool IdleTimeAvailable();
 bool IsRemoteSession();
 bool IsAdministrator();
 

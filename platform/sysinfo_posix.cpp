@@ -22,7 +22,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #ifdef TAVRO_HAVE_XSS
@@ -334,34 +336,72 @@ quint32 GetAdapters(QList<AdapterInfo> &adapters)
     return 0;
 }
 
-quint32 IdleMilliseconds()
+namespace {
+
+bool WaylandSession()
 {
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland");
+}
+
+// The compositor's own idle time over the session bus: GNOME's idle monitor, then the
+// screen-saver interface that KDE answers (in milliseconds, as KDE gives it).
+std::optional<quint32> CompositorIdle()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return std::nullopt;
+    const QDBusMessage gnome = QDBusMessage::createMethodCall(
+        QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
+        QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("GetIdletime"));
+    if (const QDBusReply<quint64> reply = bus.call(gnome, QDBus::Block, 200); reply.isValid())
+        return quint32(std::min<quint64>(reply.value(), std::numeric_limits<quint32>::max()));
+    const QDBusMessage kde = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("/ScreenSaver"),
+        QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("GetSessionIdleTime"));
+    if (const QDBusReply<quint32> reply = bus.call(kde, QDBus::Block, 200); reply.isValid())
+        return reply.value();
+    return std::nullopt;
+}
+
 #ifdef TAVRO_HAVE_XSS
+std::optional<quint32> X11Idle()
+{
     // One display connection for the run: the idle timer asks every second.
     static Display *display = [] { return qEnvironmentVariableIsEmpty("DISPLAY") ? nullptr : XOpenDisplay(nullptr); }();
-    if (display) {
-        int eventBase = 0, errorBase = 0;
-        static const bool hasExtension = XScreenSaverQueryExtension(display, &eventBase, &errorBase);
-        if (hasExtension) {
-            XScreenSaverInfo info {};
-            if (XScreenSaverQueryInfo(display, DefaultRootWindow(display), &info))
-                return quint32(info.idle);
-        }
-    }
+    if (!display)
+        return std::nullopt;
+    int eventBase = 0, errorBase = 0;
+    static const bool hasExtension = XScreenSaverQueryExtension(display, &eventBase, &errorBase);
+    XScreenSaverInfo info {};
+    if (hasExtension && XScreenSaverQueryInfo(display, DefaultRootWindow(display), &info))
+        return quint32(info.idle);
+    return std::nullopt;
+}
 #endif
-    // GNOME on Wayland answers over the session bus.
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        if (bus.isConnected()) {
-            const QDBusMessage call = QDBusMessage::createMethodCall(
-                QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
-                QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("GetIdletime"));
-            const QDBusReply<quint64> reply = bus.call(call, QDBus::Block, 200);
-            if (reply.isValid())
-                return quint32(reply.value());
-        }
-    }
-    return 0; // no source: keeps the user logged on
+
+std::optional<quint32> IdleSource()
+{
+    // Under Wayland an X11 server (XWayland) sees only input to X11 windows: an active
+    // user would look idle. There only the compositor is asked.
+    if (WaylandSession())
+        return CompositorIdle();
+#ifdef TAVRO_HAVE_XSS
+    return X11Idle();
+#else
+    return std::nullopt;
+#endif
+}
+
+} // namespace
+
+quint32 IdleMilliseconds()
+{
+    return IdleSource().value_or(0); // no source: keeps the user logged on
+}
+
+bool IdleTimeAvailable()
+{
+    return IdleSource().has_value();
 }
 
 bool IsRemoteSession()

@@ -46,7 +46,7 @@ using Texts = std::initializer_list<std::pair<const char *, const char *>>;
 
 // The machine as the window sees it, through its seams.
 struct FakeMachine {
-    bool admin = true, remote = false, tray = true;
+    bool admin = true, remote = false, tray = true, idleKnown = true;
     int major = 10;
     quint32 idle = 0;
     QStringList report;
@@ -62,6 +62,7 @@ struct FakeMachine {
         f.Administrator = [this] { return admin; };
         f.RemoteSession = [this] { return remote; };
         f.IdleMilliseconds = [this] { return idle; };
+        f.IdleTimeKnown = [this] { return idleKnown; };
         f.NetworkAdaptersReport = [this](QStringList &lines) { lines = report; };
         f.SystemTrayAvailable = [this] { return tray; };
         f.InstanceControl = false;
@@ -791,6 +792,29 @@ TEST_F(LoginSession, PasswordsReachTheServerExactlyAsTypedAndFailuresKeepTheBoxe
         EXPECT_EQ(Controls(*form), "user+ password+ profiles+ login+ configure+ window+ tray- idle- message+ on- &Login");
         EXPECT_EQ(form->UsernameEdit->text(), u"tavrotest@corp"_s);
         EXPECT_EQ(form->PasswordEdit->text(), QString::fromUtf8(row.typed));
+    }
+}
+
+// A desktop that reports no idle time (a Wayland compositor without an idle service):
+// a profile's automatic log-off cannot happen, and the window says so once.
+TEST_F(LoginSession, NoIdleSourceIsSaidOnceWhenTheProfileLogsOffByItself)
+{
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    machine.idleKnown = false;
+    const QString said = LFCR + u"Automatic log-off is not available: this desktop does not report idle time."_s;
+    for (const char *minutes : {"0", "1", "1"}) {
+        reset();
+        useProfile({u"Auto Logoff Time="_s + QLatin1String(minutes)});
+        auto form = shownForm();
+        typeAndLogin(*form);
+        ASSERT_TRUE(form->LoggedOn);
+        EXPECT_EQ(form->MessagesLabel->text() == said, QByteArray(minutes) == "1") << minutes;
+        form->LogOffMenu->trigger();
+        // Said once per window: the next logon of the same window stays quiet.
+        typeAndLogin(*form);
+        ASSERT_TRUE(form->LoggedOn);
+        EXPECT_NE(form->MessagesLabel->text(), said);
+        form->LogOffMenu->trigger();
     }
 }
 

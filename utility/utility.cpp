@@ -232,6 +232,11 @@ quint32 GetIdleMilliseconds()
     return platform::IdleMilliseconds();
 }
 
+bool IdleTimeAvailable()
+{
+    return platform::IdleTimeAvailable();
+}
+
 bool IsAdministrator()
 {
     return platform::IsAdministrator();

@@ -55,6 +55,7 @@ void GetNetworkAdaptersReport(QStringList &Lines);
 QString GetLocalComputerName();
 bool IsRemoteSession();
 quint32 GetIdleMilliseconds();
+bool IdleTimeAvailable();
 bool IsAdministrator();
 
 void GetExeVersionNumbers(quint16 &major, quint16 &minor, quint16 &release, quint16 &build);
