@@ -1,8 +1,10 @@
 // Start-up, second-copy and idle figures of the login client, each in fresh processes.
-//   login_bench startup [RUNS]       process start -> login window shown (offscreen), median
+//   login_bench startup [RUNS]       process start -> login window shown (offscreen), median,
+//                                    against bare_widget (one Qt window) in the same run
 //   login_bench second-copy [RUNS]   a second tavrologin next to a running one: start -> end
 //   login_bench idle [SECONDS]       a client logged on to a private Samba server, left idle:
-//                                    CPU share of one core and resident memory
+//                                    CPU share of one core and resident memory, and the
+//                                    resident memory of the window before the logon
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -10,6 +12,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -39,6 +42,30 @@ double Median(QList<double> v)
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// The shared libraries mapped into a process, and how many of them are Samba's.
+struct Libraries {
+    int all = 0;
+    int samba = 0;
+};
+
+Libraries MappedLibraries(const QString &pid)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    QSet<QByteArray> paths;
+    if (maps.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : maps.readAll().split('\n')) {
+            const qsizetype slash = line.indexOf('/');
+            if (slash >= 0 && line.mid(slash).contains(".so"))
+                paths.insert(line.mid(slash));
+        }
+    }
+    Libraries l;
+    l.all = int(paths.size());
+    for (const QByteArray &p : paths)
+        l.samba += p.contains("/samba/") || p.contains("libsmbclient") ? 1 : 0;
+    return l;
+}
+
 QString Program(const char *relative)
 {
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../") + QLatin1String(relative));
@@ -65,31 +92,57 @@ int ChildStartup(int argc, char **argv)
     TTavroNetLoginForm form;
     form.show();
     QCoreApplication::processEvents();
-    std::printf("%lld\n", MonotonicNs());
+    const qint64 shown = MonotonicNs();
+    std::printf("%lld %d\n", shown, MappedLibraries(QStringLiteral("self")).all);
     return 0;
+}
+
+// One child run: start -> window shown in ms, and the libraries loaded by then.
+bool TimeChild(const QString &program, const QStringList &args, const QTemporaryDir &dir, double &ms, int &libraries)
+{
+    QProcess child;
+    child.setProcessEnvironment(PrivateEnv(dir));
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    const qint64 start = MonotonicNs();
+    child.start(program, args);
+    if (!child.waitForFinished(30000) || child.exitCode() != 0) {
+        std::fprintf(stderr, "startup child %s failed: %s\n", qPrintable(program), child.readAllStandardError().constData());
+        return false;
+    }
+    const QList<QByteArray> out = child.readAllStandardOutput().trimmed().split(' ');
+    ms = (out.value(0).toLongLong() - start) / 1e6;
+    libraries = out.value(1).toInt();
+    return true;
+}
+
+void PrintSpread(const char *what, const QList<double> &ms, int libraries)
+{
+    std::printf("%s: median %.1f ms, min %.1f, max %.1f over %d runs; %d shared libraries at the window\n", what,
+                Median(ms), *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()),
+                int(ms.size()), libraries);
 }
 
 int Startup(int runs)
 {
     QTemporaryDir dir;
-    QList<double> ms;
+    const QString bare = QCoreApplication::applicationDirPath() + QStringLiteral("/bare_widget");
+    QList<double> login, baseline;
+    int loginLibraries = 0, bareLibraries = 0;
+    // Side by side, alternating, so that the machine's load falls on both alike.
     for (int i = 0; i < runs + 1; ++i) {
-        QProcess child;
-        child.setProcessEnvironment(PrivateEnv(dir));
-        child.setProcessChannelMode(QProcess::SeparateChannels);
-        const qint64 start = MonotonicNs();
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child-startup")});
-        if (!child.waitForFinished(30000) || child.exitCode() != 0) {
-            std::fprintf(stderr, "startup child failed: %s\n", child.readAllStandardError().constData());
+        double a = 0, b = 0;
+        if (!TimeChild(QCoreApplication::applicationFilePath(), {QStringLiteral("--child-startup")}, dir, a,
+                       loginLibraries)
+            || !TimeChild(bare, {}, dir, b, bareLibraries))
             return 1;
+        if (i > 0) { // the first run creates the settings files
+            login << a;
+            baseline << b;
         }
-        const qint64 shown = child.readAllStandardOutput().trimmed().toLongLong();
-        if (i > 0) // the first run creates the settings files
-            ms << (shown - start) / 1e6;
     }
-    std::printf("startup to window shown (offscreen): median %.1f ms, min %.1f, max %.1f over %d runs\n",
-                Median(ms), *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()),
-                int(ms.size()));
+    PrintSpread("startup to login window shown (offscreen)", login, loginLibraries);
+    PrintSpread("startup to bare widget shown (offscreen)", baseline, bareLibraries);
+    std::printf("login window / bare widget: %.2fx (median)\n", Median(login) / Median(baseline));
     return 0;
 }
 
@@ -105,6 +158,7 @@ int SecondCopy(int runs)
     for (int i = 0; i < 200 && !QFile::exists(ini); ++i)
         QThread::msleep(50);
     QThread::msleep(300);
+    const Libraries mapped = MappedLibraries(QString::number(first.processId()));
     QList<double> ms;
     for (int i = 0; i < runs; ++i) {
         QProcess second;
@@ -130,6 +184,8 @@ int SecondCopy(int runs)
     std::printf("second copy start to end: median %.1f ms, min %.1f, max %.1f over %d runs; first copy %s\n",
                 Median(ms), *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()),
                 int(ms.size()), firstAlive ? "still running" : "GONE");
+    std::printf("the running first copy (window shown): %d shared libraries, %d of them Samba's\n", mapped.all,
+                mapped.samba);
     return firstAlive ? 0 : 1;
 }
 
@@ -213,6 +269,11 @@ int Idle(int seconds)
     QProcess client;
     client.setProcessEnvironment(PrivateEnv(dir));
     client.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child-idle")});
+    // The window waits for the password: that is the client idle before a logon.
+    client.waitForStarted();
+    QThread::sleep(3);
+    qint64 ticksBefore = 0, rssBefore = 0;
+    ReadStat(client.processId(), ticksBefore, rssBefore);
     client.write((password + QLatin1Char('\n')).toUtf8());
     if (!client.waitForReadyRead(30000) || !client.readAllStandardOutput().startsWith("logged-on")) {
         std::fprintf(stderr, "the client did not log on: %s\n", client.readAllStandardError().constData());
@@ -235,6 +296,7 @@ int Idle(int seconds)
     client.waitForFinished();
     server.terminate();
     server.waitForFinished();
+    std::printf("idle client before a logon: resident %.1f MB\n", rssBefore / 1024.0);
     std::printf("idle logged-on client over %.1f s: CPU %.3f s = %.3f%% of a core; resident %.1f MB\n", wall, cpu,
                 100.0 * cpu / wall, rss / 1024.0);
     return 0;

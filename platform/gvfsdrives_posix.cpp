@@ -15,6 +15,7 @@
 #include <gio/gio.h>
 
 #include <cerrno>
+#include <dlfcn.h>
 #include <cstring>
 #include <dirent.h>
 #include <memory>
@@ -31,13 +32,51 @@ Credentials::~Credentials()
 
 namespace {
 
+// GIO is loaded by the first drive call, not with the program (GLib itself comes with Qt).
+// The code below casts without GObject's checked-cast macros, which would call GIO directly.
+#define TAVRO_GIO_FUNCTIONS(X) \
+    X(g_cancellable_cancel) X(g_cancellable_is_cancelled) X(g_cancellable_new) \
+    X(g_file_find_enclosing_mount) X(g_file_get_path) X(g_file_get_uri) \
+    X(g_file_mount_enclosing_volume) X(g_file_mount_enclosing_volume_finish) X(g_file_new_for_path) \
+    X(g_file_new_for_uri) X(g_mount_get_name) X(g_mount_get_root) \
+    X(g_mount_operation_new) X(g_mount_operation_reply) X(g_mount_operation_set_anonymous) \
+    X(g_mount_operation_set_domain) X(g_mount_operation_set_password) X(g_mount_operation_set_password_save) \
+    X(g_mount_operation_set_username) X(g_mount_unmount_with_operation) X(g_mount_unmount_with_operation_finish) \
+    X(g_object_ref) X(g_object_unref) X(g_signal_connect_data) \
+    X(g_vfs_get_default) X(g_vfs_get_supported_uri_schemes) X(g_io_error_quark)
+
+struct GioLibrary {
+#define TAVRO_GIO_POINTER(f) decltype(&::f) f = nullptr;
+    TAVRO_GIO_FUNCTIONS(TAVRO_GIO_POINTER)
+#undef TAVRO_GIO_POINTER
+    bool loaded = false;
+};
+
+const GioLibrary &Gio()
+{
+    static const GioLibrary library = [] {
+        GioLibrary l;
+        // Never closed: GIO registers types and threads that cannot be unloaded.
+        void *handle = ::dlopen("libgio-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            return l;
+        bool all = true;
+#define TAVRO_GIO_RESOLVE(f) all = (l.f = reinterpret_cast<decltype(l.f)>(::dlsym(handle, #f))) && all;
+        TAVRO_GIO_FUNCTIONS(TAVRO_GIO_RESOLVE)
+#undef TAVRO_GIO_RESOLVE
+        l.loaded = all;
+        return l;
+    }();
+    return library;
+}
+
 // Where Debian's gvfs-fuse puts the daemon that gvfsd starts.
 const char GvfsdFuse[] = "/usr/libexec/gvfsd-fuse";
 const QString Missing = QStringLiteral("network drives need the desktop's GVfs service: gvfs-backends and gvfs-fuse");
 
 template <class T>
 struct GFree {
-    void operator()(T *p) const { g_object_unref(p); }
+    void operator()(T *p) const { Gio().g_object_unref(p); }
 };
 template <class T>
 using GPtr = std::unique_ptr<T, GFree<T>>;
@@ -82,7 +121,7 @@ bool SessionBusKnown()
 
 bool SmbSupported()
 {
-    const gchar *const *schemes = g_vfs_get_supported_uri_schemes(g_vfs_get_default());
+    const gchar *const *schemes = Gio().g_vfs_get_supported_uri_schemes(Gio().g_vfs_get_default());
     for (; schemes && *schemes; ++schemes) {
         if (std::strcmp(*schemes, "smb") == 0)
             return true;
@@ -127,10 +166,12 @@ template <class R>
 std::optional<R> OnGioThread(std::function<R(GMainContext *, GCancellable *)> fn,
                              std::function<void(GMainContext *, const R &)> ifAbandoned = {})
 {
+    if (!Gio().loaded)
+        return std::nullopt;
     auto pending = std::make_shared<PendingResult>();
     auto result = std::make_shared<std::optional<R>>();
-    GCancellable *cancel = g_cancellable_new();
-    g_object_ref(cancel);
+    GCancellable *cancel = Gio().g_cancellable_new();
+    (Gio().g_object_ref)(cancel); // parenthesised: GLib also defines it as a macro
     std::thread([pending, result, cancel, fn = std::move(fn), ifAbandoned = std::move(ifAbandoned)] {
         GMainContext *ctx = g_main_context_new();
         g_main_context_push_thread_default(ctx);
@@ -139,12 +180,12 @@ std::optional<R> OnGioThread(std::function<R(GMainContext *, GCancellable *)> fn
             ifAbandoned(ctx, r);
         g_main_context_pop_thread_default(ctx);
         g_main_context_unref(ctx);
-        g_object_unref(cancel);
+        Gio().g_object_unref(cancel);
     }).detach();
     const bool done = pending->wait(NetTimeout());
     if (!done)
-        g_cancellable_cancel(cancel);
-    g_object_unref(cancel);
+        Gio().g_cancellable_cancel(cancel);
+    Gio().g_object_unref(cancel);
     if (!done)
         return std::nullopt;
     return std::move(*result);
@@ -179,23 +220,23 @@ void OnAskPassword(GMountOperation *op, const char *, const char *, const char *
     // A second question means the first answer was refused: asking again cannot help.
     if (++asking->asks > 1) {
         asking->refused = true;
-        g_mount_operation_reply(op, G_MOUNT_OPERATION_ABORTED);
+        Gio().g_mount_operation_reply(op, G_MOUNT_OPERATION_ABORTED);
         return;
     }
     const Credentials &c = *asking->credentials;
-    g_mount_operation_set_anonymous(op, FALSE);
-    g_mount_operation_set_username(op, c.user.toUtf8().constData());
+    Gio().g_mount_operation_set_anonymous(op, FALSE);
+    Gio().g_mount_operation_set_username(op, c.user.toUtf8().constData());
     if (!c.domain.isEmpty())
-        g_mount_operation_set_domain(op, c.domain.toUtf8().constData());
-    g_mount_operation_set_password(op, c.password.c_str());
-    g_mount_operation_set_password_save(op, G_PASSWORD_SAVE_NEVER);
-    g_mount_operation_reply(op, G_MOUNT_OPERATION_HANDLED);
+        Gio().g_mount_operation_set_domain(op, c.domain.toUtf8().constData());
+    Gio().g_mount_operation_set_password(op, c.password.c_str());
+    Gio().g_mount_operation_set_password_save(op, G_PASSWORD_SAVE_NEVER);
+    Gio().g_mount_operation_reply(op, G_MOUNT_OPERATION_HANDLED);
 }
 
 void OnAskQuestion(GMountOperation *op, const char *, const char **, gpointer)
 {
     // Nobody is there to answer (a certificate or a choice): give up rather than guess.
-    g_mount_operation_reply(op, G_MOUNT_OPERATION_ABORTED);
+    Gio().g_mount_operation_reply(op, G_MOUNT_OPERATION_ABORTED);
 }
 
 bool MessageSays(const char *message, int err, const char *english)
@@ -206,7 +247,7 @@ bool MessageSays(const char *message, int err, const char *english)
 // GVfs's smb backend reports most failures as a plain error with the system's text.
 quint32 MountErrorCode(const GError *e)
 {
-    if (e->domain == G_IO_ERROR) {
+    if (e->domain == Gio().g_io_error_quark()) {
         switch (e->code) {
         case G_IO_ERROR_CANCELLED:
         case G_IO_ERROR_TIMED_OUT: return NET_ERROR_SEM_TIMEOUT;
@@ -237,18 +278,18 @@ quint32 MountErrorCode(const GError *e)
 quint32 UnmountOnThread(GMainContext *ctx, GCancellable *cancel, GMount *mount, bool force)
 {
     AsyncDone d;
-    g_mount_unmount_with_operation(
+    Gio().g_mount_unmount_with_operation(
         mount, force ? G_MOUNT_UNMOUNT_FORCE : G_MOUNT_UNMOUNT_NONE, nullptr, cancel,
         [](GObject *src, GAsyncResult *res, gpointer data) {
             auto *d = static_cast<AsyncDone *>(data);
-            d->ok = g_mount_unmount_with_operation_finish(G_MOUNT(src), res, &d->error);
+            d->ok = Gio().g_mount_unmount_with_operation_finish(reinterpret_cast<GMount *>(src), res, &d->error);
             d->done = true;
         },
         &d);
     Iterate(ctx, d);
     if (d.ok)
         return NET_NO_ERROR;
-    if (d.error->domain == G_IO_ERROR && d.error->code == G_IO_ERROR_BUSY)
+    if (d.error->domain == Gio().g_io_error_quark() && d.error->code == G_IO_ERROR_BUSY)
         return NET_ERROR_OPEN_FILES;
     return MountErrorCode(d.error);
 }
@@ -263,8 +304,8 @@ struct Mounted {
 // The live mount behind a fuse path, if there is one.
 GPtr<GMount> MountAt(const QString &path, GCancellable *cancel)
 {
-    GPtr<GFile> file(g_file_new_for_path(QFile::encodeName(path).constData()));
-    return GPtr<GMount>(g_file_find_enclosing_mount(file.get(), cancel, nullptr));
+    GPtr<GFile> file(Gio().g_file_new_for_path(QFile::encodeName(path).constData()));
+    return GPtr<GMount>(Gio().g_file_find_enclosing_mount(file.get(), cancel, nullptr));
 }
 
 Mounted MountOnThread(GMainContext *ctx, GCancellable *cancel, const QByteArray &uri,
@@ -273,42 +314,42 @@ Mounted MountOnThread(GMainContext *ctx, GCancellable *cancel, const QByteArray 
     Mounted m;
     // The first use of GIO in a session may be what started gvfsd; it starts gvfsd-fuse
     // a moment later.
-    for (int wait = 0; !FuseMounted() && wait < 60 && !g_cancellable_is_cancelled(cancel); ++wait)
+    for (int wait = 0; !FuseMounted() && wait < 60 && !Gio().g_cancellable_is_cancelled(cancel); ++wait)
         g_usleep(50000);
     if (!FuseMounted()) {
         m.code = NET_ERROR_NO_NETWORK;
         return m;
     }
-    GPtr<GFile> file(g_file_new_for_uri(uri.constData()));
-    GPtr<GMountOperation> op(g_mount_operation_new());
+    GPtr<GFile> file(Gio().g_file_new_for_uri(uri.constData()));
+    GPtr<GMountOperation> op(Gio().g_mount_operation_new());
     Asking asking{credentials.get()};
-    g_signal_connect(op.get(), "ask-password", G_CALLBACK(OnAskPassword), &asking);
-    g_signal_connect(op.get(), "ask-question", G_CALLBACK(OnAskQuestion), nullptr);
+    Gio().g_signal_connect_data(op.get(), "ask-password", G_CALLBACK(OnAskPassword), &asking, nullptr, GConnectFlags(0));
+    Gio().g_signal_connect_data(op.get(), "ask-question", G_CALLBACK(OnAskQuestion), nullptr, nullptr, GConnectFlags(0));
     AsyncDone d;
-    g_file_mount_enclosing_volume(
+    Gio().g_file_mount_enclosing_volume(
         file.get(), G_MOUNT_MOUNT_NONE, op.get(), cancel,
         [](GObject *src, GAsyncResult *res, gpointer data) {
             auto *d = static_cast<AsyncDone *>(data);
-            d->ok = g_file_mount_enclosing_volume_finish(G_FILE(src), res, &d->error);
+            d->ok = Gio().g_file_mount_enclosing_volume_finish(reinterpret_cast<GFile *>(src), res, &d->error);
             d->done = true;
         },
         &d);
     Iterate(ctx, d);
     // The operation keeps its own copy of the answer; leave nothing readable in it.
-    g_mount_operation_set_password(op.get(), "");
+    Gio().g_mount_operation_set_password(op.get(), "");
     // The same share mounted as the same user already (another letter, an earlier run).
-    const bool already = !d.ok && g_error_matches(d.error, G_IO_ERROR, G_IO_ERROR_ALREADY_MOUNTED);
+    const bool already = !d.ok && g_error_matches(d.error, Gio().g_io_error_quark(), G_IO_ERROR_ALREADY_MOUNTED);
     if (!d.ok && !already) {
         m.code = asking.refused ? NET_ERROR_LOGON_FAILURE : MountErrorCode(d.error);
         return m;
     }
-    GPtr<GMount> mount(g_file_find_enclosing_mount(file.get(), cancel, nullptr));
+    GPtr<GMount> mount(Gio().g_file_find_enclosing_mount(file.get(), cancel, nullptr));
     if (!mount)
         return m;
-    GPtr<GFile> root(g_mount_get_root(mount.get()));
-    const GString_ path(g_file_get_path(root.get()));
-    const GString_ name(g_mount_get_name(mount.get()));
-    const GString_ rootUri(g_file_get_uri(root.get()));
+    GPtr<GFile> root(Gio().g_mount_get_root(mount.get()));
+    const GString_ path(Gio().g_file_get_path(root.get()));
+    const GString_ name(Gio().g_mount_get_name(mount.get()));
+    const GString_ rootUri(Gio().g_file_get_uri(root.get()));
     if (!path) {
         // Without gvfsd-fuse no other program could use it.
         if (!already)
@@ -318,7 +359,7 @@ Mounted MountOnThread(GMainContext *ctx, GCancellable *cancel, const QByteArray 
     }
     // gvfsd-fuse answers the first use of a path whose share was mounted before with an
     // I/O error while it looks the new mount up: take that error here, not in the script.
-    for (int attempt = 0; attempt < 100 && !g_cancellable_is_cancelled(cancel); ++attempt) {
+    for (int attempt = 0; attempt < 100 && !Gio().g_cancellable_is_cancelled(cancel); ++attempt) {
         if (DIR *dir = ::opendir(path.get())) {
             errno = 0;
             const bool listed = ::readdir(dir) || errno == 0;
@@ -424,11 +465,11 @@ Found LookUp(const QString &target)
         GPtr<GMount> mount = MountAt(target, cancel);
         if (!mount)
             return f;
-        GPtr<GFile> root(g_mount_get_root(mount.get()));
-        const GString_ path(g_file_get_path(root.get()));
+        GPtr<GFile> root(Gio().g_mount_get_root(mount.get()));
+        const GString_ path(Gio().g_file_get_path(root.get()));
         // The mount itself, not a folder of a mount that happens to lie below.
         f.live = path && QFile::decodeName(path.get()) == target;
-        const GString_ uri(g_file_get_uri(root.get()));
+        const GString_ uri(Gio().g_file_get_uri(root.get()));
         f.uri = QString::fromUtf8(uri.get());
         return f;
     });
@@ -455,6 +496,8 @@ QString Unavailable()
 {
     if (!SessionBusKnown())
         return Missing + QStringLiteral(" (no session bus)");
+    if (!Gio().loaded)
+        return Missing + QStringLiteral(" (GIO could not be loaded)");
     if (!SmbSupported() || (!FuseMounted() && !QFile::exists(QLatin1String(GvfsdFuse))))
         return Missing;
     return QString();

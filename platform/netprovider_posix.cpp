@@ -9,6 +9,7 @@
 
 
 #include <libsmbclient.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -31,6 +32,43 @@
 namespace platform {
 
 namespace {
+
+// Samba's client library brings most of Samba with it: it is loaded by the first
+// network call, not with the program, so that the window, a second copy and the
+// command-line switches start without it.
+#define TAVRO_SMB_FUNCTIONS(X) \
+    X(smbc_new_context) X(smbc_free_context) X(smbc_init_context) X(smbc_setDebug) \
+    X(smbc_setFunctionAuthDataWithContext) X(smbc_setOptionNoAutoAnonymousLogin) \
+    X(smbc_setOptionUseKerberos) X(smbc_setOptionFallbackAfterKerberos) X(smbc_setOptionUseCCache) \
+    X(smbc_getWorkgroup) X(smbc_setTimeout) X(smbc_setUser) X(smbc_setWorkgroup) X(smbc_setPort) \
+    X(smbc_getFunctionGetCachedServer) X(smbc_getFunctionRemoveUnusedServer) \
+    X(smbc_getFunctionRemoveCachedServer) X(smbc_getFunctionStat) X(smbc_getFunctionClose) \
+    X(smbc_getFunctionRead) X(smbc_getFunctionUnlink) X(smbc_getFunctionOpen)
+
+struct SmbLibrary {
+#define TAVRO_SMB_POINTER(f) decltype(&::f) f = nullptr;
+    TAVRO_SMB_FUNCTIONS(TAVRO_SMB_POINTER)
+#undef TAVRO_SMB_POINTER
+    bool loaded = false;
+};
+
+const SmbLibrary &Smb()
+{
+    static const SmbLibrary library = [] {
+        SmbLibrary l;
+        // Never closed: the library's threads and atexit handlers outlive any user of it.
+        void *handle = ::dlopen("libsmbclient.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            return l;
+        bool all = true;
+#define TAVRO_SMB_RESOLVE(f) all = (l.f = reinterpret_cast<decltype(l.f)>(::dlsym(handle, #f))) && all;
+        TAVRO_SMB_FUNCTIONS(TAVRO_SMB_RESOLVE)
+#undef TAVRO_SMB_RESOLVE
+        l.loaded = all;
+        return l;
+    }();
+    return library;
+}
 
 // \\host[:port]\share\rest; after the host, "\" and "/" both separate.
 struct UncName {
@@ -221,20 +259,20 @@ private:
         sigaddset(&set, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
-        SMBCCTX *ctx = smbc_new_context();
+        SMBCCTX *ctx = Smb().loaded ? Smb().smbc_new_context() : nullptr;
         if (ctx) {
-            smbc_setDebug(ctx, 0);
-            smbc_setFunctionAuthDataWithContext(ctx, AuthCallback);
+            Smb().smbc_setDebug(ctx, 0);
+            Smb().smbc_setFunctionAuthDataWithContext(ctx, AuthCallback);
             // Otherwise a refused password on a share that admits guests "succeeds" as guest.
-            smbc_setOptionNoAutoAnonymousLogin(ctx, 1);
-            smbc_setOptionUseKerberos(ctx, 0);
-            smbc_setOptionFallbackAfterKerberos(ctx, 1);
-            smbc_setOptionUseCCache(ctx, 0);
-            if (!smbc_init_context(ctx)) {
-                smbc_free_context(ctx, 1);
+            Smb().smbc_setOptionNoAutoAnonymousLogin(ctx, 1);
+            Smb().smbc_setOptionUseKerberos(ctx, 0);
+            Smb().smbc_setOptionFallbackAfterKerberos(ctx, 1);
+            Smb().smbc_setOptionUseCCache(ctx, 0);
+            if (!Smb().smbc_init_context(ctx)) {
+                Smb().smbc_free_context(ctx, 1);
                 ctx = nullptr;
             } else {
-                g_defaultWorkgroup = smbc_getWorkgroup(ctx);
+                g_defaultWorkgroup = Smb().smbc_getWorkgroup(ctx);
             }
         }
         std::unique_lock lock(m_mutex);
@@ -247,7 +285,7 @@ private:
             lock.unlock();
             if (ctx) {
                 // Slightly below the caller's bound so the library reports its own timeout first.
-                smbc_setTimeout(ctx, std::max(1000, DefaultNetTimeoutMs - 500));
+                Smb().smbc_setTimeout(ctx, std::max(1000, DefaultNetTimeoutMs - 500));
             }
             job(ctx);
             {
@@ -258,7 +296,7 @@ private:
         }
         lock.unlock();
         if (ctx)
-            smbc_free_context(ctx, 1);
+            Smb().smbc_free_context(ctx, 1);
         lock.lock();
         m_exited = true;
         m_cv.notify_all();
@@ -304,10 +342,10 @@ void Use(SMBCCTX *ctx, const ConnectionPtr &conn)
         g_current = conn;
     }
     // The library keys its cached sessions by user and workgroup: set both to this one's.
-    smbc_setUser(ctx, conn->userName.constData());
-    smbc_setWorkgroup(ctx, conn->workgroup.isEmpty() ? g_defaultWorkgroup.constData()
+    Smb().smbc_setUser(ctx, conn->userName.constData());
+    Smb().smbc_setWorkgroup(ctx, conn->workgroup.isEmpty() ? g_defaultWorkgroup.constData()
                                                      : conn->workgroup.constData());
-    smbc_setPort(ctx, 0); // the port is in the URL
+    Smb().smbc_setPort(ctx, 0); // the port is in the URL
 }
 
 // The library's cached session for this connection's share and user, if any.
@@ -316,7 +354,7 @@ SMBCSRV *CachedServer(SMBCCTX *ctx, const Connection &conn)
     const QByteArray host = conn.host.toUtf8();
     const QByteArray share = conn.share.toUtf8();
     const QByteArray wg = conn.workgroup.isEmpty() ? g_defaultWorkgroup : conn.workgroup;
-    return smbc_getFunctionGetCachedServer(ctx)(ctx, host.constData(), share.constData(), wg.constData(),
+    return Smb().smbc_getFunctionGetCachedServer(ctx)(ctx, host.constData(), share.constData(), wg.constData(),
                                                 conn.userName.constData());
 }
 
@@ -330,8 +368,8 @@ void DropCachedServer(SMBCCTX *ctx, const Connection &conn)
     if (!srv)
         return;
     // A session with open files is only unlisted, so that no later call finds it.
-    if (smbc_getFunctionRemoveUnusedServer(ctx)(ctx, srv) != 0)
-        smbc_getFunctionRemoveCachedServer(ctx)(ctx, srv);
+    if (Smb().smbc_getFunctionRemoveUnusedServer(ctx)(ctx, srv) != 0)
+        Smb().smbc_getFunctionRemoveCachedServer(ctx)(ctx, srv);
 }
 
 quint32 ConnectErrorFromErrno(int err)
@@ -360,7 +398,7 @@ quint32 ConnectOnWorker(SMBCCTX *ctx, const ConnectionPtr &conn)
     const QByteArray url = conn->serverUrl() + '/' + Encode(conn->share) + '/';
     for (int attempt = 0;; ++attempt) {
         struct stat st {};
-        const int rc = smbc_getFunctionStat(ctx)(ctx, url.constData(), &st);
+        const int rc = Smb().smbc_getFunctionStat(ctx)(ctx, url.constData(), &st);
         const int err = errno;
         // The session and tree connect are what count: a minimal server refuses to
         // list IPC$ even when the credentials were accepted.
@@ -413,7 +451,7 @@ StatResult StatOnWorker(SMBCCTX *ctx, const ConnectionPtr &conn, const QByteArra
     Use(ctx, conn);
     for (int attempt = 0; attempt < 2; ++attempt) {
         struct stat st {};
-        r.rc = smbc_getFunctionStat(ctx)(ctx, url.constData(), &st);
+        r.rc = Smb().smbc_getFunctionStat(ctx)(ctx, url.constData(), &st);
         r.err = r.rc == 0 ? 0 : errno;
         r.mode = st.st_mode;
         if (r.rc == 0 || r.err != ECONNABORTED)
@@ -457,7 +495,7 @@ public:
             // Nobody waits for the close; the queue keeps it ahead of later calls.
             Worker().post([file](SMBCCTX *ctx) {
                 if (ctx)
-                    smbc_getFunctionClose(ctx)(ctx, file);
+                    Smb().smbc_getFunctionClose(ctx)(ctx, file);
             });
         }
         QIODevice::close();
@@ -484,7 +522,7 @@ protected:
             if (!ctx)
                 return rr;
             rr.bytes.resize(qsizetype(want));
-            rr.got = smbc_getFunctionRead(ctx)(ctx, file, rr.bytes.data(), want);
+            rr.got = Smb().smbc_getFunctionRead(ctx)(ctx, file, rr.bytes.data(), want);
             rr.err = rr.got < 0 ? errno : 0;
             return rr;
         });
@@ -715,7 +753,7 @@ bool NetDeleteFile(const QString &path)
         if (!ctx)
             return -1;
         Use(ctx, conn);
-        return smbc_getFunctionUnlink(ctx)(ctx, url.constData());
+        return Smb().smbc_getFunctionUnlink(ctx)(ctx, url.constData());
     });
     return r && *r == 0;
 }
@@ -742,7 +780,7 @@ std::unique_ptr<QIODevice> NetOpenReadStream(const QString &path)
             }
             Use(ctx, conn);
             for (int attempt = 0; attempt < 2 && !o.file; ++attempt) {
-                o.file = smbc_getFunctionOpen(ctx)(ctx, url.constData(), O_RDONLY, 0);
+                o.file = Smb().smbc_getFunctionOpen(ctx)(ctx, url.constData(), O_RDONLY, 0);
                 o.err = o.file ? 0 : errno;
                 if (o.err != ECONNABORTED)
                     break;
@@ -751,7 +789,7 @@ std::unique_ptr<QIODevice> NetOpenReadStream(const QString &path)
         },
         [](SMBCCTX *ctx, const OpenResult &o) {
             if (o.file)
-                smbc_getFunctionClose(ctx)(ctx, o.file);
+                Smb().smbc_getFunctionClose(ctx)(ctx, o.file);
         });
     if (!r)
         throw EInOutError(int(NET_ERROR_SEM_TIMEOUT), InOutErrorText(int(NET_ERROR_SEM_TIMEOUT)));

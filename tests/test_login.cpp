@@ -896,4 +896,52 @@ TEST(LoginProgram, SecondCopyEndsAtOnceAndTheFirstRunsOn)
     again.waitForFinished(5000);
 }
 
+// Samba's client library and GIO come with the first network call: the window, a second
+// copy, the information switches and a `net use` listing load neither.
+TEST(LoginProgram, StartUpLoadsNoSambaOrGio)
+{
+    TempHome home;
+    ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
+    const QString program = QStringLiteral(TAVRO_BINARY_DIR "/app/tavrologin");
+    const auto network = [](const QByteArray &text) {
+        QStringList found;
+        for (const QByteArray &line : text.split('\n')) {
+            if (line.contains("libsmbclient") || line.contains("/samba/") || line.contains("libgio-2.0"))
+                found << QString::fromUtf8(line.trimmed());
+        }
+        found.removeDuplicates();
+        return found.join(u'\n');
+    };
+    const auto mapped = [&](qint64 pid) {
+        QFile maps(u"/proc/%1/maps"_s.arg(pid));
+        return maps.open(QIODevice::ReadOnly) ? network(maps.readAll()) : u"unreadable"_s;
+    };
+    QProcess first;
+    first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    first.start(program, {});
+    ASSERT_TRUE(first.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.commonAppData() + u"/Tavro Login 2/tavrologin.ini"_s), 10000);
+    QTest::qWait(200);
+    EXPECT_EQ(mapped(first.processId()), QString());
+
+    // The loader names every library a short-lived copy maps, also those it opens late.
+    const QList<QStringList> runs = {{}, {u"--help"_s}, {u"--version"_s}, {u"net"_s, u"use"_s}};
+    for (const QStringList &args : runs) {
+        QProcess copy;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"LD_DEBUG"_s, u"files"_s);
+        copy.setProcessEnvironment(env);
+        copy.start(program, args);
+        ASSERT_TRUE(copy.waitForFinished(10000)) << qPrintable(args.join(u' '));
+        const QByteArray loaded = copy.readAllStandardError();
+        EXPECT_TRUE(loaded.contains("file=libQt6Core")) << qPrintable(args.join(u' '));
+        EXPECT_EQ(network(loaded), QString()) << qPrintable(args.join(u' '));
+    }
+    // Answering the listing did not load them into the running copy either.
+    EXPECT_EQ(mapped(first.processId()), QString());
+    EXPECT_EQ(first.state(), QProcess::Running);
+    first.kill();
+    first.waitForFinished(5000);
+}
+
 } // namespace
