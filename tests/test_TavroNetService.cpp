@@ -412,10 +412,12 @@ TEST_F(NetServiceTest, FrozenServerKeepsTheWindowTurningAndFailsInTime)
     EXPECT_FALSE(ran);
     EXPECT_EQ(message, QStringLiteral("Failed to connect to network share: ") + m_server.unc(Netlogon));
     EXPECT_LE(elapsed, 16000);
+    // A loop that waited for the server would stall for the whole timeout. On a quiet
+    // machine the longest stall is 13-50 ms; other work on the machine adds some hundreds.
 #if defined(__SANITIZE_ADDRESS__)
     const qint64 bound = 2000; // the instrumented build runs many times slower
 #else
-    const qint64 bound = 100;
+    const qint64 bound = 1000;
 #endif
     EXPECT_LT(longestStall, bound) << "the window's loop stalled for " << longestStall << " ms";
     std::printf("frozen server: failed after %lld ms, longest stall of a 10 ms timer %lld ms\n", elapsed, longestStall);
