@@ -16,8 +16,8 @@
 #include <QFile>
 #include <QList>
 #include <QStringDecoder>
+#include <QTemporaryDir>
 
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -203,12 +203,13 @@ bool writeAll(const QString &path, const QByteArray &data)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
 
+// In memory where there is a tmpfs: every run writes the file anew. Removed at exit.
 const QString &profilePath()
 {
-    static const QString path = [] {
-        const QString folder = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
-        return QStringLiteral("%1/tavro-fuzz-profile-%2.ini").arg(folder).arg(::getpid());
-    }();
+    static const QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
+                                       ? QStringLiteral("/dev/shm/tavro-fuzz-XXXXXX")
+                                       : QDir::tempPath() + QStringLiteral("/tavro-fuzz-XXXXXX"));
+    static const QString path = dir.filePath(QStringLiteral("profile.ini"));
     return path;
 }
 
