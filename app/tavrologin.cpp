@@ -10,11 +10,14 @@
 #include "app/netuse.h"
 #include "config/csl.h"
 #include "config/inifile.h"
+#include "platform/memoryguard.h"
 #include "platform/messageloop.h"
 #include "platform/sessionend.h"
 
 int main(int argc, char **argv)
 {
+    // Before any password can reach this process.
+    platform::ProtectProcessMemory();
     if (HandleInformationSwitches(argc, argv))
         return 0;
     // A logon script's request to the running copy: no window, no single-instance guard.

@@ -71,6 +71,22 @@ QString ProfileFileName(const QString &name)
     return name.isEmpty() ? StartProfileName : name;
 }
 
+// A profile name from a file or a list is a file name in the profile folder, never a path:
+// one with a separator, a drive colon, a NUL or nothing but dots names no file there and
+// is treated as the missing file it is (its creation then fails).
+bool AddressesProfileFolderOnly(const QString &name)
+{
+    bool onlyDots = true;
+    for (const QChar c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') || c.isNull() ||
+            c == platform::PathDelim)
+            return false;
+        if (c != QLatin1Char('.') && c != QLatin1Char(' '))
+            onlyDots = false;
+    }
+    return !onlyDots;
+}
+
 } // namespace
 
 QString GetDataFolder()
@@ -108,7 +124,7 @@ void ReadProfile(const QString &fileName)
 {
     const QString name = ProfileFileName(fileName);
     const QString path = GetProfileFolder() + name;
-    if (!platform::FileExists(path))
+    if (!AddressesProfileFolderOnly(name) || !platform::FileExists(path))
         WriteProfile(name);
     for (const ProfileKey &k : ProfileKeys)
         ProfileSettings.*k.field = ReadValue(k.key, k.readDefault, path);
@@ -118,9 +134,11 @@ void ReadProfile(const QString &fileName)
 void WriteProfile(const QString &fileName)
 {
     const QString folder = GetProfileFolder();
+    const QString path = folder + ProfileFileName(fileName);
+    if (!AddressesProfileFolderOnly(ProfileFileName(fileName)))
+        throw EIniFileException(QStringLiteral("Unable to write to %1").arg(path));
     // Not checked here: if the folder cannot be made, the first write reports it.
     platform::ForceDirectories(folder);
-    const QString path = folder + ProfileFileName(fileName);
     for (const ProfileKey &k : ProfileKeys)
         WriteValue(k.key, ProfileSettings.*k.field, path);
     platform::FlushPrivateProfile(path);

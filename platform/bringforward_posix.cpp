@@ -1,18 +1,19 @@
 #include "platform/bringforward.h"
 
+#include "platform/runtimefolder.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
 
 #include <memory>
 #include <unistd.h>
 
 // A copy is reached through a local socket in the user's runtime folder named after the
 // program's channel and the copy's process id; connecting is the request. A stale id
-// finds no socket, or nobody listening, and nothing happens. The runtime folder is the
-// user's own (mode 0700), so no other user can send requests.
+// finds no socket, or nobody listening, and nothing happens. The folder is the user's own
+// (mode 0700), so no other user can send requests or plant a socket.
 
 namespace platform {
 
@@ -23,8 +24,10 @@ std::unique_ptr<QLocalServer> g_server;
 QString SocketPath(const QString &channel, quint32 handle)
 {
     const QByteArray tag = QCryptographicHash::hash(channel.toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
-        .filePath(QStringLiteral("tavro-%1-%2").arg(QString::fromLatin1(tag)).arg(handle));
+    const QString folder = PrivateRuntimeFolder();
+    if (folder.isEmpty())
+        return QString(); // nowhere safe: no requests either way
+    return QDir(folder).filePath(QStringLiteral("tavro-%1-%2").arg(QString::fromLatin1(tag)).arg(handle));
 }
 
 } // namespace

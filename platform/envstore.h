@@ -9,6 +9,8 @@ namespace platform {
 void SetProcessVariable(const QString &name, const QString &value);
 void UnsetProcessVariable(const QString &name);
 
+// Why VALUE can never be kept in the persistent store (empty when it can).
+QString EnvironmentValueProblem(const QString &value);
 // Store a variable at user or machine scope; false when the store cannot be written.
 bool StoreEnvironmentVariable(bool machineWide, const QString &name, const QString &value);
 // Remove it; false when the store could not be opened (a missing variable is not an error).

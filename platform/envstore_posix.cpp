@@ -1,10 +1,11 @@
 #include "platform/envstore.h"
 
+#include "platform/atomicfile.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 namespace platform {
 
@@ -29,17 +30,23 @@ QString StoreFile(bool machineWide)
     return StoreFolder(machineWide) + QStringLiteral("/60-tavrologin.conf");
 }
 
-// environment.d expands "$" and "\" even inside quotes: escape both.
-QByteArray Escape(const QString &value)
+// The user manager's generator unquotes a double-quoted value ("\\", "\"", "\`" and "\$"
+// lose their backslash) and then expands "$NAME" and "${...}" in the result; only "$$"
+// survives that as one "$". A value is written quoted so that blanks, quotes and "="
+// come back as they are.
+QByteArray Quote(const QString &value)
 {
-    QByteArray out;
+    QByteArray out("\"");
     for (const char c : value.toUtf8()) {
-        if (c == '\\' || c == '$')
+        if (c == '$') {
+            out.append("$$");
+            continue;
+        }
+        if (c == '\\' || c == '"' || c == '`')
             out.append('\\');
-        if (c == '\n' || c == '\r')
-            continue; // one variable per line
         out.append(c);
     }
+    out.append('"');
     return out;
 }
 
@@ -74,21 +81,19 @@ bool Rewrite(bool machineWide, const QString &name, const QString *value, bool c
         if (!lines[i].startsWith(prefix))
             continue;
         if (value && !replaced) {
-            lines[i] = prefix + Escape(*value);
+            lines[i] = prefix + Quote(*value);
             replaced = true;
         } else {
             lines.removeAt(i--);
         }
     }
     if (value && !replaced)
-        lines.append(prefix + Escape(*value));
+        lines.append(prefix + Quote(*value));
 
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
+    QByteArray bytes;
     for (const QByteArray &line : lines)
-        out.write(line + '\n');
-    return out.commit();
+        bytes += line + '\n';
+    return ReplaceFileContents(path, bytes);
 }
 
 } // namespace
@@ -103,8 +108,23 @@ void UnsetProcessVariable(const QString &name)
     qunsetenv(name.toLocal8Bit().constData());
 }
 
+QString EnvironmentValueProblem(const QString &value)
+{
+    // One variable per line, and the generator has no escape for control characters.
+    for (const QChar c : value) {
+        const QChar::Category kind = c.category();
+        if (kind == QChar::Other_Control || kind == QChar::Separator_Line || kind == QChar::Separator_Paragraph)
+            return QStringLiteral("the value holds a line break or control character");
+    }
+    if (!value.isValidUtf16())
+        return QStringLiteral("the value is not valid text");
+    return QString();
+}
+
 bool StoreEnvironmentVariable(bool machineWide, const QString &name, const QString &value)
 {
+    if (!EnvironmentValueProblem(value).isEmpty())
+        return false;
     // The machine folder is the system's: never create it, as the registry key is never created.
     return Rewrite(machineWide, name, &value, !machineWide);
 }

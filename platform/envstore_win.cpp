@@ -37,6 +37,11 @@ void UnsetProcessVariable(const QString &name)
     qunsetenv(name.toLocal8Bit().constData());
 }
 
+QString EnvironmentValueProblem(const QString &)
+{
+    return QString(); // the registry keeps any text
+}
+
 bool StoreEnvironmentVariable(bool machineWide, const QString &name, const QString &value)
 {
     HKEY key = OpenStore(machineWide);

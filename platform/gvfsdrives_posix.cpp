@@ -1,5 +1,6 @@
 #include "platform/gvfsdrives.h"
 
+#include "platform/memoryguard.h"
 #include "platform/netprovider.h"
 #include "platform/pendingresult.h"
 
@@ -25,8 +26,7 @@ namespace platform::gvfs {
 
 Credentials::~Credentials()
 {
-    if (!password.empty())
-        explicit_bzero(password.data(), password.size());
+    WipeBytes(password.data(), password.size());
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/gvfsdrives.h"
+#include "platform/memoryguard.h"
 #include "platform/paths.h"
 #include "platform/pendingresult.h"
 
@@ -30,38 +31,6 @@
 namespace platform {
 
 namespace {
-
-// A password kept only in this process's memory and overwritten when dropped.
-class Secret {
-public:
-    Secret() = default;
-    ~Secret() { wipe(); }
-    Secret(const Secret &) = delete;
-    Secret &operator=(const Secret &) = delete;
-
-    void assign(const QString &text)
-    {
-        wipe();
-        QByteArray utf8 = text.toUtf8();
-        m_data.assign(utf8.constData(), size_t(utf8.size()));
-        explicit_bzero(utf8.data(), size_t(utf8.size()));
-    }
-    void assign(const std::string &bytes)
-    {
-        wipe();
-        m_data = bytes;
-    }
-    void wipe()
-    {
-        if (!m_data.empty())
-            explicit_bzero(m_data.data(), m_data.size());
-        m_data.clear();
-    }
-    const std::string &value() const { return m_data; }
-
-private:
-    std::string m_data;
-};
 
 // \\host[:port]\share\rest; after the host, "\" and "/" both separate.
 struct UncName {
@@ -146,7 +115,7 @@ struct Connection {
     QString user;
     QByteArray userName;  // the part after "DOMAIN\"
     QByteArray workgroup; // empty: the library's own
-    Secret password;
+    LockedSecret password; // guarded by the table's mutex
     std::atomic<int> openFiles{0};
     std::atomic<bool> cancelled{false};
 
@@ -207,12 +176,12 @@ void AuthCallback(SMBCCTX *, const char *, const char *, char *wg, int wglen, ch
     if (!g_current->workgroup.isEmpty())
         qstrncpy(wg, g_current->workgroup.constData(), size_t(wglen));
     qstrncpy(un, g_current->userName.constData(), size_t(unlen));
-    const std::string &secret = g_current->password.value();
+    const LockedSecret &secret = g_current->password;
     if (secret.size() >= size_t(pwlen)) {
         pw[0] = 0;
         return;
     }
-    std::memcpy(pw, secret.c_str(), secret.size() + 1);
+    std::memcpy(pw, secret.data(), secret.size() + 1);
 }
 
 // libsmbclient is not thread-safe: one thread owns the one context and runs every call.
@@ -569,7 +538,8 @@ quint32 Connect(const QString &localName, const UncName &n, const QString &user,
     }
     {
         std::lock_guard lock(g_tableMutex);
-        conn->password.assign(secret);
+        if (!conn->password.assign(secret.data(), secret.size()))
+            return NET_ERROR_LOGON_FAILURE; // longer than any password a server takes
         for (const ConnectionPtr &c : g_table) {
             if (c->sameShare(n) && c->user != user)
                 return NET_ERROR_SESSION_CREDENTIAL_CONFLICT;
@@ -609,9 +579,9 @@ quint32 AddConnection(const QString &localName, const QString &remoteName, const
 {
     QByteArray utf8 = password.toUtf8();
     std::string secret(utf8.constData(), size_t(utf8.size()));
-    explicit_bzero(utf8.data(), size_t(utf8.size()));
+    WipeBytes(utf8.data(), size_t(utf8.size()));
     const quint32 r = Connect(localName, ParseUnc(remoteName), user, secret);
-    explicit_bzero(secret.data(), secret.size());
+    WipeBytes(secret.data(), secret.size());
     return r;
 }
 
@@ -630,10 +600,10 @@ quint32 AddConnectionForSession(const QString &localName, const QString &remoteN
         if (it == g_table.end())
             return NET_ERROR_NO_SUCH_LOGON_SESSION;
         user = (*it)->user;
-        secret = (*it)->password.value();
+        secret = (*it)->password.copy();
     }
     const quint32 r = Connect(localName, n, user, secret);
-    explicit_bzero(secret.data(), secret.size());
+    WipeBytes(secret.data(), secret.size());
     return r;
 }
 

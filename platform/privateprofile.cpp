@@ -1,9 +1,10 @@
 #include "platform/privateprofile.h"
 
+#include "platform/atomicfile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -81,7 +82,7 @@ bool isValidUtf8(const QByteArray &data)
 // its code units.
 struct Line {
     QString text; // without the line end
-    QString eol;  // "\r\n", "\n" or empty for a last line without one
+    QString eol;  // "\r\n", "\n", a lone "\r", or empty for a last line without one
     QByteArray raw;
 };
 
@@ -97,7 +98,8 @@ const QString CrLf = QStringLiteral("\r\n");
 bool isBlank(QChar c)
 {
     const char16_t u = c.unicode();
-    return u == ' ' || u == '\t' || u == '\r' || u == '\v' || u == '\f';
+    // Ctrl-Z, which old editors put at a file's end, counts as a blank as on Windows.
+    return u == ' ' || u == '\t' || u == '\r' || u == '\v' || u == '\f' || u == 0x1A;
 }
 
 QString trimBlanks(const QString &s)
@@ -118,28 +120,36 @@ bool sameName(const QString &a, const QString &b)
 struct Parsed {
     enum Kind { Other, Section, Key } kind = Other;
     QString name;
-    QString value; // raw text after '=' (Key only)
+    QString value;         // raw text after '=' (Key only)
+    bool hasValue = false; // a key line without '=' names the key but gives no value
 };
 
+// Windows' rules: a line is a section header when it starts with '[' and has a ']'
+// somewhere (the name runs to the last one); any other line that is not blank names a
+// key, up to its first '=' or the whole line. There is no comment syntax: ";x=1" is the
+// key ";x".
 Parsed parseLine(const QString &text)
 {
     Parsed p;
     const QString t = trimBlanks(text);
+    if (t.isEmpty())
+        return p;
     if (t.startsWith(u'[')) {
-        // A header without its closing bracket still names a section, as on Windows.
-        qsizetype close = t.indexOf(u']');
-        p.kind = Parsed::Section;
-        p.name = trimBlanks(t.mid(1, close < 0 ? -1 : close - 1));
-        return p;
+        const qsizetype close = t.lastIndexOf(u']');
+        if (close > 0) {
+            p.kind = Parsed::Section;
+            p.name = trimBlanks(t.mid(1, close - 1));
+            return p;
+        }
     }
-    if (t.startsWith(u';'))
-        return p;
     const qsizetype eq = t.indexOf(u'=');
-    if (eq <= 0)
+    p.name = trimBlanks(eq < 0 ? t : t.left(eq));
+    if (p.name.isEmpty())
         return p;
     p.kind = Parsed::Key;
-    p.name = trimBlanks(t.left(eq));
-    p.value = t.mid(eq + 1);
+    p.hasValue = eq >= 0;
+    if (p.hasValue)
+        p.value = t.mid(eq + 1);
     return p;
 }
 
@@ -158,16 +168,19 @@ template <typename Text, typename Unit = typename Text::value_type>
 void splitLines(const Text &data, qsizetype from, QList<Line> &lines, TextEncoding encoding)
 {
     while (from < data.size()) {
-        const qsizetype nl = data.indexOf(Unit(u'\n'), from);
-        const qsizetype end = nl < 0 ? data.size() : nl + 1;
-        qsizetype contentEnd = nl < 0 ? data.size() : nl;
+        // A line ends at CR LF, LF, or a CR alone, as Windows reads them.
+        qsizetype contentEnd = from;
+        while (contentEnd < data.size() && data[contentEnd] != Unit(u'\n') && data[contentEnd] != Unit(u'\r'))
+            ++contentEnd;
+        qsizetype end = contentEnd;
         Line line;
-        if (nl >= 0) {
-            if (contentEnd > from && data[contentEnd - 1] == Unit(u'\r')) {
-                --contentEnd;
+        if (contentEnd < data.size()) {
+            if (data[contentEnd] == Unit(u'\r') && contentEnd + 1 < data.size() && data[contentEnd + 1] == Unit(u'\n')) {
                 line.eol = CrLf;
+                end += 2;
             } else {
-                line.eol = QStringLiteral("\n");
+                line.eol = data[contentEnd] == Unit(u'\r') ? QStringLiteral("\r") : QStringLiteral("\n");
+                end += 1;
             }
         }
         if constexpr (std::is_same_v<Text, QByteArray>) {
@@ -316,7 +329,7 @@ QString GetPrivateProfileString(const QString &section, const QString &key,
         if (p.kind == Parsed::Section)
             break;
         if (p.kind == Parsed::Key && sameName(p.name, name))
-            return capped(unquote(p.value));
+            return p.hasValue ? capped(unquote(p.value)) : fallback;
     }
     return fallback;
 }
@@ -328,8 +341,7 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
     // Anything that would not read back as the same section, key and value is refused.
     if (sec.isEmpty() || hasLineBreak(sec) || sec.contains(u']'))
         return false;
-    if (name.isEmpty() || hasLineBreak(name) || name.contains(u'=') || name.startsWith(u'[')
-        || name.startsWith(u';'))
+    if (name.isEmpty() || hasLineBreak(name) || name.contains(u'=') || name.startsWith(u'['))
         return false;
     if (hasLineBreak(value))
         return false;
@@ -412,16 +424,7 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
     if (exists && after == before)
         return true;
 
-    // Temp file + rename: a crash or a full disk leaves the old file whole. Unbuffered, so
-    // that a short write shows here: a failed flush inside commit() goes unreported.
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    if (out.write(after) != after.size()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+    return ReplaceFileContents(path, after);
 }
 
 void FlushPrivateProfile(const QString &)

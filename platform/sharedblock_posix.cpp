@@ -1,9 +1,11 @@
 #include "platform/sharedblock.h"
 
 #include "platform/errors.h"
+#include "platform/runtimefolder.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
+#include <QFile>
 #include <QScopeGuard>
 
 #include <cerrno>
@@ -13,12 +15,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The block is a POSIX shared-memory object; a second object, "<block>.lock", is the lock
-// file whose exclusive flock serialises every open, update and close. Each copy holding
-// the block keeps a shared flock on the block itself, so a copy that can take it
-// exclusively (under the lock file) knows no live copy holds it. flock belongs to the open
-// file description and is dropped by the kernel when a copy dies; shm_open sets
-// FD_CLOEXEC, so started programs never inherit it.
+// The block is a file in this user's private runtime folder, mapped by every copy; a
+// second file, "<block>.lock", is the lock whose exclusive flock serialises every open,
+// update and close. Each copy holding the block keeps a shared flock on the block itself,
+// so a copy that can take it exclusively (under the lock file) knows no live copy holds
+// it. flock belongs to the open file description and is dropped by the kernel when a copy
+// dies; the files are opened close-on-exec, so started programs never inherit them.
+// No other user can reach the folder, so nobody else can hold the lock or preset the
+// count; a file that is not this user's own, mode 0600, is refused all the same.
 
 namespace platform {
 
@@ -26,11 +30,16 @@ namespace {
 
 static_assert(sizeof(SharedBlock::View) == 8, "the block is 8 bytes");
 
-// Object names are per user (like session-local names on Windows). A name may not contain
-// '/', so '%' and '/' are escaped and different block names stay different objects.
-// Over-long names keep a readable head and end in a hash of the whole name.
+// The files live in a folder of this user's alone. A name may not contain '/', so '%'
+// and '/' are escaped and different block names stay different files. Over-long names
+// keep a readable head and end in a hash of the whole name.
 QByteArray ObjectName(const QString &name)
 {
+    const QString folder = PrivateRuntimeFolder();
+    if (folder.isEmpty()) {
+        errno = EACCES;
+        RaiseLastOSError("no private runtime folder");
+    }
     QByteArray escaped;
     for (char c : name.toUtf8()) {
         if (c == '%')
@@ -40,15 +49,30 @@ QByteArray ObjectName(const QString &name)
         else
             escaped += c;
     }
-    QByteArray object = "/tavro." + QByteArray::number(::getuid()) + '.' + escaped;
+    QByteArray object = "tavro-guard." + escaped;
     if (object.size() > 200) // NAME_MAX is 255, with room for ".lock"
         object = object.left(150) + '.' + QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex();
-    return object;
+    return QFile::encodeName(folder) + '/' + object;
 }
 
 int OpenObject(const QByteArray &object, bool create)
 {
-    return ::shm_open(object.constData(), O_RDWR | (create ? O_CREAT : 0), 0600);
+    const int fd = ::open(object.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | (create ? O_CREAT : 0), 0600);
+    if (fd < 0)
+        return fd;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        ((st.st_mode & 07777) != 0600 && ::fchmod(fd, 0600) != 0)) {
+        ::close(fd);
+        errno = EACCES;
+        return -1;
+    }
+    return fd;
+}
+
+void UnlinkObject(const QByteArray &object)
+{
+    ::unlink(object.constData());
 }
 
 // Holds the exclusive lock on the lock file for its lifetime.
@@ -61,7 +85,7 @@ public:
             if (m_fd < 0) {
                 if (!create && errno == ENOENT)
                     return;
-                RaiseLastOSError("shm_open");
+                RaiseLastOSError("open");
             }
             int rc;
             while ((rc = ::flock(m_fd, LOCK_EX)) < 0 && errno == EINTR) {
@@ -86,7 +110,7 @@ public:
             ::close(m_fd);
     }
     bool Held() const { return m_fd >= 0; }
-    void Unlink() { ::shm_unlink(m_object.constData()); }
+    void Unlink() { UnlinkObject(m_object); }
 
 private:
     QByteArray m_object;
@@ -132,7 +156,7 @@ void SharedBlock::Open(const OpenStep &step)
 
     const int fd = OpenObject(object, true);
     if (fd < 0)
-        RaiseLastOSError("shm_open");
+        RaiseLastOSError("open");
     auto closeOnError = qScopeGuard([fd] { ::close(fd); });
 
     const bool existed = HeldByLiveCopy(fd);
@@ -172,7 +196,7 @@ void SharedBlock::Close()
         SerialLock lock(object, true);
         // Able to hold it alone: this was the last copy, so the block goes, as on Windows.
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            ::shm_unlink(object.constData());
+            UnlinkObject(object);
             lock.Unlink();
         }
     } catch (const Exception &) {
@@ -213,7 +237,7 @@ void SharedBlock::Remove(const QString &name)
         ::close(fd);
         if (live)
             return;
-        ::shm_unlink(object.constData());
+        UnlinkObject(object);
     }
     if (lock.Held())
         lock.Unlink();

@@ -1,7 +1,9 @@
 #include "service/TavroNetService.h"
 
 #include "components/Appexec.h"
+#include "platform/errors.h"
 #include "platform/journal.h"
+#include "platform/memoryguard.h"
 #include "platform/netprovider.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -67,7 +69,12 @@ TTavroNetService::TTavroNetService(const QString &ServerName, const QString &Net
 {
 }
 
-TTavroNetService::~TTavroNetService() = default;
+TTavroNetService::~TTavroNetService()
+{
+    // This attempt's own copy of the password (one shared with the window is the window's).
+    if (FPassword.isDetached())
+        platform::WipeBytes(FPassword.data(), size_t(FPassword.size()) * sizeof(QChar));
+}
 
 bool TTavroNetService::ConnectShare(const QString &Drive, const QString &RemotePath)
 {
@@ -129,10 +136,19 @@ bool TTavroNetService::ConnectAndRunScript(const QString &LogonScript, QString &
     }
     if (platform::FileExists(localPath))
         platform::DeleteFile(localPath);
-    if (!CopyFileContents(networkPath, localPath)) {
+    // A copy that breaks off (the server gone mid-way) is a failed copy like any other:
+    // nothing half-copied is ever started.
+    bool copied = false;
+    QString why;
+    try {
+        copied = CopyFileContents(networkPath, localPath);
+    } catch (const EInOutError &e) {
+        why = QStringLiteral(": ") + e.message();
+    }
+    if (!copied) {
         ErrorMessage = QStringLiteral("Failed to copy the logon script to the local machine!");
         Log(platform::LogWarning,
-            QStringLiteral("Copying the logon script %1 to %2 failed").arg(networkPath, localPath));
+            QStringLiteral("Copying the logon script %1 to %2 failed").arg(networkPath, localPath) + why);
         return false;
     }
 

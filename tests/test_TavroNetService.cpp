@@ -2,6 +2,7 @@
 #include "platform/paths.h"
 #include "service/TavroNetService.h"
 #include "tests/fixtures/DesktopSession.h"
+#include "tests/fixtures/EnvironmentD.h"
 #include "tests/fixtures/SambaServer.h"
 #include "tests/fixtures/TempEnv.h"
 
@@ -9,10 +10,19 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QThread>
 #include <QTcpServer>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <cstdio>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -59,9 +69,10 @@ protected:
         return TTavroNetService(m_server.server(), share, m_server.user(), password);
     }
     QString tempFolder() const { return m_home.dataHome() + QStringLiteral("/Temp/"); }
+    // The user name as the next login session would receive it.
     QString storedVariable() const
     {
-        return QString::fromUtf8(ReadAll(m_home.configHome() + QStringLiteral("/environment.d/60-tavrologin.conf")));
+        return GeneratedVariable(m_home.path(), m_home.configHome(), QString::fromLatin1(Variable));
     }
 
     SambaServer m_server;
@@ -87,7 +98,7 @@ TEST_F(NetServiceTest, LogonScriptIsCopiedAndRunWithTheUserName)
         // Waited for: the script has finished when the call returns.
         EXPECT_EQ(ReadAll(m_out.filePath(QStringLiteral("user"))), m_server.user().toUtf8());
         EXPECT_EQ(qgetenv(Variable.constData()), m_server.user().toUtf8());
-        EXPECT_TRUE(storedVariable().contains(QStringLiteral("TAVROLOGIN_USERNAME=") + m_server.user()));
+        EXPECT_EQ(storedVariable(), m_server.user());
     }
     // The password reached no environment, no command line and no file.
     const QByteArray password = SambaServer::DefaultPassword;
@@ -149,7 +160,7 @@ TEST_F(NetServiceTest, FailedConnectionReportsTheSharePathAndLeavesTheVariableUn
         EXPECT_FALSE(svc.ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message));
         EXPECT_EQ(message, QStringLiteral("Failed to connect to network share: \\\\") + row.server + QLatin1Char('\\') + row.share);
         EXPECT_FALSE(qEnvironmentVariableIsSet(Variable.constData()));
-        EXPECT_FALSE(storedVariable().contains(QStringLiteral("TAVROLOGIN_USERNAME")));
+        EXPECT_EQ(storedVariable(), QStringLiteral("<unset>"));
         EXPECT_FALSE(QFile::exists(m_out.filePath(QStringLiteral("user"))));
     }
 }
@@ -180,9 +191,61 @@ TEST_F(NetServiceTest, MissingScriptIsReportedAfterTheVariableIsSet)
     EXPECT_EQ(message, QStringLiteral("Logon script does not exist on the network share: ")
                            + m_server.unc(Netlogon) + QStringLiteral("\\scripts\\NOPE.BAT"));
     EXPECT_EQ(qgetenv(Variable.constData()), m_server.user().toUtf8());
-    EXPECT_TRUE(storedVariable().contains(QStringLiteral("TAVROLOGIN_USERNAME=") + m_server.user()));
+    EXPECT_EQ(storedVariable(), m_server.user());
     EXPECT_TRUE(QDir(tempFolder()).exists());
     EXPECT_TRUE(QDir(tempFolder()).isEmpty());
+}
+
+// Bytes this process has written to files so far.
+qint64 BytesWritten()
+{
+    for (const QByteArray &line : ReadAll(QStringLiteral("/proc/self/io")).split('\n')) {
+        if (line.startsWith("wchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+TEST_F(NetServiceTest, ServerGoneMidCopyLeavesNothingToStart)
+{
+    // Long enough that the copy is still running when the server dies under it.
+    const QByteArray script = "# " + QByteArray(64 << 20, 'x') + "\n" + ReportingScript;
+    ASSERT_TRUE(m_server.putFile(Netlogon, QStringLiteral("LOGON.BAT"), script));
+    QDir().mkpath(tempFolder());
+    QFile stale(tempFolder() + QStringLiteral("LOGON.BAT"));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write(ReportingScript);
+    stale.close();
+
+    const pid_t serverGroup = pid_t(m_server.pid());
+    ASSERT_GT(serverGroup, 0);
+    std::atomic<bool> finished{false}, killed{false};
+    const qint64 before = BytesWritten();
+    std::thread killer([&] {
+        while (!finished) {
+            if (BytesWritten() - before > (8 << 20)) {
+                ::kill(-serverGroup, SIGKILL); // smbd and the child serving this connection
+                killed = true;
+                return;
+            }
+            ::usleep(200);
+        }
+    });
+    QString message;
+    bool ok = false;
+    try {
+        ok = service().ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message);
+    } catch (...) {
+        ADD_FAILURE() << "the broken copy raised an error instead of failing";
+    }
+    finished = true;
+    killer.join();
+    ASSERT_TRUE(killed) << "the copy ended before the server could be stopped";
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(message, QStringLiteral("Failed to copy the logon script to the local machine!"));
+    EXPECT_FALSE(QFile::exists(m_out.filePath(QStringLiteral("user")))) << "a script was started";
+    // Neither the stale copy nor any part of the new one is left to be started later.
+    EXPECT_EQ(QDir(tempFolder()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
 }
 
 TEST_F(NetServiceTest, ScriptNameFromProfileNeverLeavesTheTempFolder)
@@ -290,6 +353,67 @@ TEST_F(NetServiceTest, LogoffScriptsRunVbsThenBatAndRemoveTheVariable)
         EXPECT_EQ(QFile::exists(log) ? ReadAll(log) : QByteArray(), row.expected);
         EXPECT_EQ(qEnvironmentVariableIsSet(Variable.constData()), !row.variableRemoved);
     }
+}
+
+// A client killed (SIGKILL) at random moments of a logon, while connecting, copying or
+// running the script: the next start holds the guard and its logon works.
+TEST_F(NetServiceTest, KilledAtRandomMomentsOfALogonTheNextOneWorks)
+{
+    // A script long enough to copy and to run that a kill can land in either.
+    QByteArray script = "sleep 0.3\n";
+    while (script.size() < (4 << 20))
+        script += "# " + QByteArray(78, 'x') + '\n';
+    ASSERT_TRUE(m_server.putFile(Netlogon, QStringLiteral("LONG.BAT"), script));
+    QTemporaryDir runtime;
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+    ScopedEnv ownRuntime("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const QString helper = QStringLiteral(TAVRO_TEST_HELPERS_DIR "/logonrun");
+    const QStringList args{m_server.server(), Netlogon, m_server.user(), QStringLiteral("LONG.BAT")};
+    const QByteArray password = QByteArray(SambaServer::DefaultPassword) + '\n';
+    std::srand(unsigned(::getpid()));
+    for (int round = 0; round < 8; ++round) {
+        QProcess victim;
+        victim.start(helper, args);
+        victim.write(password);
+        ASSERT_TRUE(victim.waitForStarted(5000));
+        QThread::msleep(50 + std::rand() % 900);
+        victim.kill();
+        victim.waitForFinished(5000);
+    }
+    QProcess next;
+    next.start(helper, args);
+    next.write(password);
+    ASSERT_TRUE(next.waitForFinished(30000));
+    EXPECT_EQ(next.readAllStandardOutput(), QByteArray("registered\nlogon 1 \n"));
+}
+
+// A server frozen in the middle of its work (SIGSTOP): the window's loop keeps turning,
+// and the logon gives up within the provider's timeout.
+TEST_F(NetServiceTest, FrozenServerKeepsTheWindowTurningAndFailsInTime)
+{
+    QElapsedTimer sinceTick;
+    qint64 longestStall = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        longestStall = std::max(longestStall, sinceTick.restart());
+    });
+    timer.start(10);
+    sinceTick.start();
+
+    // smbd and the children serving connections share its process group.
+    ASSERT_EQ(::kill(-pid_t(m_server.pid()), SIGSTOP), 0);
+    QElapsedTimer clock;
+    clock.start();
+    QString message;
+    const bool ran = service().ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message);
+    const qint64 elapsed = clock.elapsed();
+    longestStall = std::max(longestStall, sinceTick.elapsed());
+    ::kill(-pid_t(m_server.pid()), SIGCONT);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(message, QStringLiteral("Failed to connect to network share: ") + m_server.unc(Netlogon));
+    EXPECT_LE(elapsed, 16000);
+    EXPECT_LT(longestStall, 100) << "the window's loop stalled for " << longestStall << " ms";
+    std::printf("frozen server: failed after %lld ms, longest stall of a 10 ms timer %lld ms\n", elapsed, longestStall);
 }
 
 TEST_F(NetServiceTest, SilentServerIsGivenUpWhileTheWindowStaysResponsive)

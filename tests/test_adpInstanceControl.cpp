@@ -1,5 +1,7 @@
 #include "components/adpInstanceControl.h"
 #include "platform/sharedblock.h"
+#include "tests/fixtures/TempEnv.h"
+#include "tests/fixtures/TestAccounts.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -7,11 +9,19 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -51,9 +61,12 @@ void RemoveDeadRuns()
 // One running copy of the helper program, read line by line.
 class Copy : public QProcess {
 public:
-    Copy(const QString &program, const QStringList &args, const QProcessEnvironment &env)
+    Copy(const QString &program, const QStringList &args, const QProcessEnvironment &env,
+         const std::function<void()> &inChild = {})
     {
         setProcessEnvironment(env);
+        if (inChild)
+            setChildProcessModifier(inChild);
         setProcessChannelMode(QProcess::ForwardedErrorChannel);
         start(program, args);
         waitForStarted(5000);
@@ -137,17 +150,21 @@ protected:
         m_env = QProcessEnvironment::systemEnvironment();
         m_env.insert("QT_QPA_PLATFORM", "offscreen");
         m_env.insert("XDG_RUNTIME_DIR", m_dir + "/runtime");
+        // This process looks at the copies' blocks, so it uses their runtime folder too.
+        m_ownRuntime.emplace("XDG_RUNTIME_DIR", QFile::encodeName(m_dir + "/runtime"));
     }
 
     void TearDown() override
     {
         m_copies.clear();
         RemoveRun(m_dir);
+        m_ownRuntime.reset();
         QDir().rmdir(QFileInfo(m_dir).path()); // the run's folder, once its last test is done
     }
 
     // A copy of the helper program installed in FOLDER: each folder is another program path.
-    Copy &Start(quint32 limit, bool enabled = true, const QString &folder = "a", bool wait = false)
+    Copy &Start(quint32 limit, bool enabled = true, const QString &folder = "a", bool wait = false,
+                const QProcessEnvironment *env = nullptr, const std::function<void()> &inChild = {})
     {
         const QString program = m_dir + "/" + folder + "/guardcopy";
         if (!QFile::exists(program)) {
@@ -157,7 +174,7 @@ protected:
         QStringList args{QString::number(limit), enabled ? "1" : "0"};
         if (wait)
             args << "wait";
-        m_copies.push_back(std::make_unique<Copy>(program, args, m_env));
+        m_copies.push_back(std::make_unique<Copy>(program, args, env ? *env : m_env, inChild));
         return *m_copies.back();
     }
     Copy &Registered(quint32 limit, const QString &folder = "a")
@@ -176,6 +193,7 @@ protected:
 
     QString m_dir;
     QProcessEnvironment m_env;
+    std::optional<ScopedEnv> m_ownRuntime;
     std::vector<std::unique_ptr<Copy>> m_copies;
 };
 
@@ -398,6 +416,49 @@ TEST_F(InstanceGuardProcesses, SimultaneousStartsKeepTheLimit)
     }
 }
 
+// A hundred starts of the real program at once (a login script started twice, a user
+// clicking the icon repeatedly): exactly one stays, and none of the others hangs.
+TEST_F(InstanceGuardProcesses, AHundredStartsOfTheProgramLeaveExactlyOne)
+{
+    QProcessEnvironment env = m_env;
+    QTemporaryDir home;
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+    env.insert("XDG_DATA_HOME", home.path() + "/data");
+    env.insert("TAVROLOGIN_COMMON_APPDATA", home.path() + "/common");
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+    std::vector<std::unique_ptr<QProcess>> copies;
+    for (int i = 0; i < 100; ++i) {
+        copies.push_back(std::make_unique<QProcess>());
+        copies.back()->setProcessEnvironment(env);
+        copies.back()->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        copies.back()->start(TAVRO_BINARY_DIR "/app/tavrologin", QStringList{});
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const auto running = [&] {
+        return std::count_if(copies.begin(), copies.end(), [](const auto &p) {
+            p->waitForFinished(0);
+            return p->state() != QProcess::NotRunning;
+        });
+    };
+    while (running() > 1 && clock.elapsed() < 60000)
+        QThread::msleep(50);
+    EXPECT_EQ(running(), 1) << "after " << clock.elapsed() << " ms";
+    int surplusEndedWell = 0;
+    for (const auto &p : copies)
+        surplusEndedWell += p->state() == QProcess::NotRunning && p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0;
+    EXPECT_EQ(surplusEndedWell, 99);
+    std::printf("100 simultaneous starts: one left running after %lld ms\n", clock.elapsed());
+    for (const auto &p : copies) {
+        if (p->state() != QProcess::NotRunning) {
+            p->terminate();
+            EXPECT_TRUE(p->waitForFinished(5000));
+            EXPECT_EQ(p->exitCode(), 0);
+        }
+    }
+}
+
 TEST_F(InstanceGuardProcesses, KilledCopyDoesNotLockUsersOut)
 {
     Registered(1).Kill();
@@ -411,4 +472,142 @@ TEST_F(InstanceGuardProcesses, KilledCopyDoesNotLockUsersOut)
     EXPECT_EQ(surplus.Next({"event"}), EventLine(last));
     EXPECT_TRUE(surplus.EndedCleanly(5000));
     EXPECT_FALSE(next.Said("forward"));
+}
+
+namespace {
+
+// The names the guard's objects had in the machine-wide shared-memory folder.
+QByteArray OldObjectPath(uid_t victim, const QString &blockName)
+{
+    QByteArray escaped;
+    for (char c : blockName.toUtf8())
+        escaped += c == '%' ? QByteArray("%25") : c == '/' ? QByteArray("%2F") : QByteArray(1, c);
+    return "/dev/shm/tavro." + QByteArray::number(victim) + '.' + escaped;
+}
+
+// Another user, in a child process, takes every name first: the block with a count of 1
+// and the lock file held, both open to everyone, and FOLDERS (those a copy without a
+// runtime folder would use). Killed when it goes.
+class Squatter {
+public:
+    Squatter(const TestAccount &squatter, uid_t victim, const QString &blockName, const QList<QByteArray> &folders)
+    {
+        const QByteArray block = OldObjectPath(victim, blockName);
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(ready[0]);
+            if (!BecomeAccount(squatter))
+                ::_exit(3);
+            ::umask(0);
+            for (const QByteArray &folder : folders)
+                ::mkdir(folder.constData(), 0777);
+            const int b = ::open(block.constData(), O_RDWR | O_CREAT, 0666);
+            const int l = ::open((block + ".lock").constData(), O_RDWR | O_CREAT, 0666);
+            const quint32 view[2] = {12345, 1};
+            if (b < 0 || l < 0 || ::write(b, view, sizeof view) != sizeof view || ::flock(l, LOCK_EX) != 0 ||
+                ::flock(b, LOCK_SH) != 0)
+                ::_exit(4);
+            if (::write(ready[1], "k", 1) != 1)
+                ::_exit(5);
+            for (;;)
+                ::pause();
+        }
+        ::close(ready[1]);
+        char c = 0;
+        m_ready = m_pid > 0 && ::read(ready[0], &c, 1) == 1;
+        ::close(ready[0]);
+    }
+    ~Squatter()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool Ready() const { return m_ready; }
+
+private:
+    pid_t m_pid = -1;
+    bool m_ready = false;
+};
+
+void RemoveAs(const QByteArray &path)
+{
+    QDir(QFile::decodeName(path)).removeRecursively();
+    QFile::remove(QFile::decodeName(path));
+}
+
+} // namespace
+
+// Another local user who takes every name first neither locks a copy out nor makes it
+// count wrong: with the session's runtime folder, and without one.
+TEST_F(InstanceGuardProcesses, AnotherUserSquattingEveryNameLocksNobodyOut)
+{
+    const TestAccount squatter = EnsureTestAccount("hdsquatter");
+    ASSERT_TRUE(squatter.valid) << qPrintable(squatter.error);
+    const TestAccount victim = EnsureTestAccount("hdvictim");
+    ASSERT_TRUE(victim.valid) << qPrintable(victim.error);
+    const QString name = TadpInstanceControl::MappingNameFor(m_dir + "/a/guardcopy");
+    // Other users must reach the program.
+    for (QString dir = m_dir; dir.startsWith(Root()); dir = QFileInfo(dir).path())
+        ::chmod(QFile::encodeName(dir).constData(), 0755);
+
+    // The private folders the victim falls back to without a runtime folder.
+    const QList<QByteArray> victimFolders{"/dev/shm/tavro-" + QByteArray::number(victim.uid),
+                                          "/tmp/tavro-" + QByteArray::number(victim.uid), "/tmp/runtime-hdvictim"};
+    const auto cleanOldNames = [&](uid_t uid, const QList<QByteArray> &folders) {
+        const QByteArray block = OldObjectPath(uid, name);
+        for (const QByteArray &path : QList<QByteArray>{block, block + ".lock"} + folders)
+            RemoveAs(path);
+    };
+
+    {
+        SCOPED_TRACE("this user, with a runtime folder");
+        cleanOldNames(::geteuid(), {});
+        Squatter squat(squatter, ::geteuid(), name, {});
+        ASSERT_TRUE(squat.Ready());
+        Copy &first = Registered(1);
+        EXPECT_EQ(first.Count(), CountLine(1, first));
+        Copy &second = Start(1);
+        EXPECT_TRUE(second.Says("surplus"));
+        EXPECT_TRUE(second.EndedCleanly());
+        EXPECT_TRUE(first.Says("forward"));
+        EXPECT_EQ(first.Count(), CountLine(1, first));
+        m_copies.clear();
+        cleanOldNames(::geteuid(), {});
+    }
+    {
+        SCOPED_TRACE("another user, without a runtime folder");
+        cleanOldNames(victim.uid, victimFolders);
+        // Short: the copies' sockets go below it.
+        QTemporaryDir homeDir(QDir::tempPath() + "/hdvXXXXXX");
+        const QString home = homeDir.path();
+        ::chmod(QFile::encodeName(home).constData(), 0700);
+        ASSERT_EQ(::chown(QFile::encodeName(home).constData(), victim.uid, victim.gid), 0);
+        QProcessEnvironment env = m_env;
+        env.remove("XDG_RUNTIME_DIR");
+        env.remove("XDG_CACHE_HOME");
+        env.insert("HOME", home);
+        const auto become = [victim] {
+            if (!BecomeAccount(victim))
+                ::_exit(3);
+        };
+        Squatter squat(squatter, victim.uid, name, victimFolders);
+        ASSERT_TRUE(squat.Ready());
+        Copy &first = Start(1, true, "a", false, &env, become);
+        EXPECT_TRUE(first.Says("registered"));
+        EXPECT_EQ(first.Count(), CountLine(1, first));
+        Copy &second = Start(1, true, "a", false, &env, become);
+        EXPECT_TRUE(second.Says("surplus"));
+        EXPECT_TRUE(second.EndedCleanly());
+        EXPECT_TRUE(first.Says("forward"));
+        EXPECT_EQ(first.Count(), CountLine(1, first));
+        // The squatter's folders were refused; the copies used the user's own.
+        EXPECT_TRUE(QFileInfo(home + "/.cache/tavrologin").isDir());
+        m_copies.clear();
+        cleanOldNames(victim.uid, victimFolders);
+    }
 }

@@ -9,6 +9,7 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -287,6 +288,17 @@ TEST_F(Drives, ProviderCodesForDrivesAndNoGvfsMeansAClearErrorAtOnce)
         EXPECT_EQ(r.out.toStdString(), row.answer.toStdString()) << qPrintable(row.remote);
         ExpectGone(u"G"_s);
     }
+
+    // A server that takes the connection and never answers: given up within the timeout.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    QElapsedTimer waited;
+    waited.start();
+    const Ran late = RunDispatching(helper, {u"G:"_s, u"\\\\127.0.0.1:%1\\HOME"_s.arg(silent.serverPort()), samba.user()},
+                                    (Password + u'\n').toUtf8());
+    EXPECT_EQ(late.out.toStdString(), "121 the server did not answer in time.\n");
+    EXPECT_LT(waited.elapsed(), platform::NetTimeout() + 3000);
+    ExpectGone(u"G"_s);
 
     // No session bus and no GVfs: the drive fails at once and says what is missing.
     QTemporaryDir bare;

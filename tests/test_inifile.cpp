@@ -6,6 +6,8 @@
 #include "utility/utility.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QMap>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -205,6 +207,44 @@ TEST_F(IniFile, EmptyDefaultProfileFallsBackToTheStartProfile)
     QFile::remove(profilePath("Tavro-Net Default.ini"));
     EXPECT_NO_THROW(ReadProfile(QString()));
     EXPECT_TRUE(QFile::exists(profilePath("Tavro-Net Default.ini")));
+}
+
+// Every file below the temp folder, with its contents.
+QMap<QString, QByteArray> Tree(const QString &root)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(path, readBytes(path));
+    }
+    return files;
+}
+
+TEST_F(IniFile, ProfileNamesFromFilesNeverLeaveTheProfileFolder)
+{
+    // A profile planted outside the folder, where "../../x.ini" would lead.
+    writeBytes(tmp.filePath("x.ini"), "[TavroLogin]\r\nServer=EVIL\r\n");
+    writeBytes(dataFolder() + "config/sub/x.ini", "[TavroLogin]\r\nServer=EVIL\r\n");
+    writeBytes(dataFolder() + "tavrologin.ini", "[TavroLogin]\r\nDefault Profile=../../x.ini\r\n");
+    LoadAppSettings();
+    ASSERT_EQ(AppSettings.AppDefaultProfile, "../../x.ini");
+    ProfileSettings.ProfileServer = "KEPT";
+    const QMap<QString, QByteArray> before = Tree(tmp.path());
+
+    const QStringList names{"../../x.ini", "..\\..\\x.ini", "sub/x.ini", "sub\\x.ini", tmp.filePath("x.ini"),
+                            "..", ".", ". .", QString("Default.ini") + QChar(0) + "/../../x.ini", "C:x.ini"};
+    for (const QString &name : names) {
+        SCOPED_TRACE(qPrintable(name));
+        // Missing, so reading it makes it first: that write fails, and nothing is read.
+        EXPECT_EQ(writeError([&] { ReadProfile(name); }), "Unable to write to " + profilePath(name));
+        EXPECT_EQ(ProfileSettings.ProfileServer, "KEPT");
+        EXPECT_EQ(writeError([&] { WriteProfile(name); }), "Unable to write to " + profilePath(name));
+        EXPECT_EQ(Tree(tmp.path()), before);
+    }
+    // Dots inside a name are no path.
+    EXPECT_NO_THROW(ReadProfile("v1..2.ini"));
+    EXPECT_TRUE(QFile::exists(profilePath("v1..2.ini")));
 }
 
 TEST_F(IniFile, UnwritableDataFolderRaisesTheWriteError)

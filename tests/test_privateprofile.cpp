@@ -85,7 +85,16 @@ TEST_F(PrivateProfile, ReadFollowsTheRules)
         {"duplicate key: first wins", "[S]\r\nk=1\r\nK=2\r\n", "S", "k", "", "1"},
         {"duplicate section: first wins", "[S]\r\nk=1\r\n[s]\r\nk=2\r\nj=3\r\n", "S", "k", "", "1"},
         {"only the first duplicate section counts", "[S]\r\nk=1\r\n[s]\r\nj=3\r\n", "S", "j", "d", "d"},
-        {"comment is no key", "[S]\r\n;k=1\r\n", "S", ";k", "d", "d"},
+        // Windows' own rules, where they change what a file means.
+        {"no comment syntax: ;k is a key", "[S]\r\n;k=1\r\n", "S", ";k", "d", "1"},
+        {"a line without = names a key without a value", "[S]\r\nk\r\nk=2\r\n", "S", "k", "d", "d"},
+        {"a lone CR ends a line", "[S]\rk=1\rj=2\r", "S", "j", "", "2"},
+        {"a file of CR line ends", "[S]\rk=1", "S", "k", "", "1"},
+        {"Ctrl-Z at the end is a blank", "[S]\r\nk=1\x1a", "S", "k", "", "1"},
+        {"a [ line without ] is no header: its keys stay above", "[S]\r\nj=0\r\n[T\r\nk=1\r\n", "S", "k", "", "1"},
+        {"... and it names no section", "[S]\r\n[T\r\nk=1\r\n", "T", "k", "d", "d"},
+        {"a header runs to its last ]", "[Tavro]Login]\r\nk=1\r\n", "Tavro]Login", "k", "d", "1"},
+        {"... not to its first", "[Tavro]Login]\r\nk=1\r\n", "Tavro", "k", "d", "d"},
         {"LF line ends", "[S]\nk=1\nj=2\n", "S", "j", "", "2"},
         {"no final line end", "[S]\r\nk=1", "S", "k", "", "1"},
         {"UTF-8 BOM", "\xEF\xBB\xBF[S]\r\nk=\xC3\xA9t\xC3\xA9\r\n", "S", "k", "", QStringLiteral(u"été")},
@@ -94,7 +103,6 @@ TEST_F(PrivateProfile, ReadFollowsTheRules)
         {"non-ASCII names ignore case", "[\xC3\x84RA]\r\n\xC3\x96L=1\r\n", "\xC3\xA4ra", "\xC3\xB6l", "", "1"},
         {"garbage bytes around", QByteArray("\x80\xFE\x00\xFF[\r\n", 7) + "[S]\r\n\xC0\xC1=\x01\r\nk=1\r\n",
          "S", "k", "", "1"},
-        {"header without bracket", "[S\r\nk=1\r\n", "S", "k", "", "1"},
         {"default loses trailing blanks", "", "S", "k", "d  ", "d"},
     };
     for (const ReadCase &c : cases) {
@@ -151,6 +159,12 @@ TEST_F(PrivateProfile, WritesChangeOnlyWhatTheyMust)
          QByteArray("\xEF\xBB\xBF[S]\nk=k!\r\n\xC0\xFF junk\n[X]\nq=\x80\nnew=new!\r\n")},
         {"UTF-16 stays UTF-16", utf16le(QStringLiteral(u"[S]\nk=é\n")), {{"S", "k"}, {"S", "j"}},
          utf16le(QStringLiteral(u"[S]\nk=k!\r\nj=j!\r\n"))},
+        {"a lone CR ends a line: the next line stays", "[S]\rServer=old\rB=2\r", {{"S", "Server"}},
+         "[S]\rServer=Server!\r\nB=2\r"},
+        {"a key line without = is replaced, not doubled", "[S]\r\nServer\r\nB=2\r\n", {{"S", "Server"}},
+         "[S]\r\nServer=Server!\r\nB=2\r\n"},
+        {"a [ line without ] keeps its keys in the section above", "[S]\r\n[T\r\nk=1\r\n", {{"S", "k"}},
+         "[S]\r\n[T\r\nk=k!\r\n"},
         {"UTF-16BE stays UTF-16BE", utf16be(QStringLiteral(u"[S]\r\n")), {{"S", "k"}},
          utf16be(QStringLiteral(u"[S]\r\nk=k!\r\n"))},
     };

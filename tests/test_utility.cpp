@@ -1,5 +1,6 @@
 #include "platform/errors.h"
 #include "platform/paths.h"
+#include "tests/fixtures/EnvironmentD.h"
 #include "tests/fixtures/TempEnv.h"
 #include "utility/utility.h"
 
@@ -10,6 +11,10 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -328,7 +333,8 @@ TEST(EnvironmentHelpers, PersistentVariableReachesProcessChildAndStore)
     // A machine account name ends in "$"; the store must not expand it.
     SetPersistentEnvironmentVariable("TAVRO_TEST_VAR", "WS01$\\x", false);
     EXPECT_EQ(qgetenv("TAVRO_TEST_VAR"), "WS01$\\x");
-    EXPECT_EQ(ReadAll(store), "TAVRO_TEST_VAR=WS01\\$\\\\x\n");
+    EXPECT_EQ(ReadAll(store), "TAVRO_TEST_VAR=\"WS01$$\\\\x\"\n");
+    EXPECT_EQ(GeneratedVariable(home.path(), home.configHome(), "TAVRO_TEST_VAR"), "WS01$\\x");
 
     QProcess child;
     child.start("/bin/sh", {"-c", "printf %s \"$TAVRO_TEST_VAR\""});
@@ -338,7 +344,7 @@ TEST(EnvironmentHelpers, PersistentVariableReachesProcessChildAndStore)
     // Other lines of the store survive; a second set replaces in place.
     WriteBytes(store, "OTHER=1\nTAVRO_TEST_VAR=old\nLAST=2\n");
     SetPersistentEnvironmentVariable("TAVRO_TEST_VAR", "bob", false);
-    EXPECT_EQ(ReadAll(store), "OTHER=1\nTAVRO_TEST_VAR=bob\nLAST=2\n");
+    EXPECT_EQ(ReadAll(store), "OTHER=1\nTAVRO_TEST_VAR=\"bob\"\nLAST=2\n");
 
     DeletePersistentEnvironmentVariable("TAVRO_TEST_VAR", false);
     EXPECT_FALSE(qEnvironmentVariableIsSet("TAVRO_TEST_VAR"));
@@ -347,6 +353,48 @@ TEST(EnvironmentHelpers, PersistentVariableReachesProcessChildAndStore)
     // Deleting what exists nowhere is silent.
     EXPECT_NO_THROW(DeletePersistentEnvironmentVariable("TAVRO_TEST_VAR", false));
     EXPECT_NO_THROW(DeletePersistentEnvironmentVariable("TAVRO_NEVER_SET", true));
+}
+
+TEST(EnvironmentHelpers, EveryUserNameComesBackExactlyInTheNextSession)
+{
+    TempHome home;
+    const QString store = home.configHome() + "/environment.d/60-tavrologin.conf";
+    QDir().mkpath(home.configHome() + "/environment.d");
+    WriteBytes(store, "OTHER=1\n");
+    // Variables the generator could wrongly expand into a name.
+    const QMap<QString, QString> bait{{"SECRETVAR", "leaked"}, {"X", "leaked"}, {"1x", "leaked"}};
+    const QStringList names{
+        "adm$1x", "${SECRETVAR}", "$SECRETVAR", "${X:-d}", "${X:+alt}", "$$", "WS01$", "$", "a\\b", "a\\",
+        "\\$X", "\\\\server\\x", "a=b", "=", "o'brien", "'lead", "\"lead", "trail\"", "say \"hi\"", "`id`",
+        " lead", "trail ", "  both  ", " ", "Jürgen", "Łukasz$", "用户", "#hash", ";semi", "a b",
+    };
+    for (const QString &name : names) {
+        SCOPED_TRACE(qPrintable(name));
+        SetPersistentEnvironmentVariable("TAVROLOGIN_USERNAME", name, false);
+        QString error;
+        const QMap<QString, QString> vars = GeneratedUserEnvironment(home.path(), home.configHome(), &error, bait);
+        ASSERT_TRUE(error.isEmpty()) << qPrintable(error);
+        EXPECT_EQ(vars.value("TAVROLOGIN_USERNAME", "<unset>"), name);
+        EXPECT_EQ(vars.value("OTHER"), "1"); // the line after it was not swallowed
+    }
+
+    // Line breaks and control characters are refused and nothing is written.
+    SetPersistentEnvironmentVariable("TAVROLOGIN_USERNAME", "kept", false);
+    const QByteArray before = ReadAll(store);
+    for (const QString &bad : {QString("a\nb"), QString("a\rb"), QString("tab\tx"), QString("nul") + QChar(0),
+                               QString("\x01"), QString("del\x7f"), QString(QChar(0x85)), QString(QChar(0x2028))}) {
+        SCOPED_TRACE(qPrintable(bad.toUtf8().toHex()));
+        try {
+            SetPersistentEnvironmentVariable("TAVROLOGIN_USERNAME", bad, false);
+            ADD_FAILURE() << "no error raised";
+        } catch (const ERegistryException &e) {
+            EXPECT_EQ(e.message(),
+                      "Failed to set data for 'TAVROLOGIN_USERNAME': the value holds a line break or control character");
+        }
+        EXPECT_EQ(ReadAll(store), before);
+    }
+    EXPECT_EQ(GeneratedVariable(home.path(), home.configHome(), "TAVROLOGIN_USERNAME"), "kept");
+    DeletePersistentEnvironmentVariable("TAVROLOGIN_USERNAME", false);
 }
 
 TEST(EnvironmentHelpers, MachineScopeWithoutStoreRaisesAfterSettingProcess)
@@ -401,6 +449,71 @@ TEST(CopyFileContents, Failures)
     const QString longName = dir.filePath(QString(300, 'a'));
     EXPECT_THROW(CopyFileContents(src, longName), EInOutError);
     EXPECT_THROW(CopyFileContents(longName, dir.filePath("dst")), EInOutError);
+}
+
+// A source that gives FAILAFTER bytes and then fails, as a server gone mid-copy does.
+class BreakingSource : public QIODevice {
+public:
+    explicit BreakingSource(qint64 failAfter) : m_left(failAfter) { open(QIODevice::ReadOnly); }
+protected:
+    qint64 readData(char *data, qint64 max) override
+    {
+        if (m_left <= 0) {
+            setErrorString("The connection was reset");
+            return -1;
+        }
+        const qint64 n = qMin(max, m_left);
+        memset(data, 'x', size_t(n));
+        m_left -= n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+private:
+    qint64 m_left;
+};
+
+TEST(CopyFileContents, ACopyBrokenOffLandsNotAtAll)
+{
+    QTemporaryDir dir;
+    const QString dst = dir.filePath("LOGON.BAT");
+    for (const bool stale : {false, true}) {
+        SCOPED_TRACE(stale);
+        if (stale)
+            WriteBytes(dst, "old copy");
+        BreakingSource source(10000);
+        try {
+            CopyFileContents(source, dst);
+            ADD_FAILURE() << "no error raised";
+        } catch (const EInOutError &e) {
+            EXPECT_EQ(e.message(), "The connection was reset");
+        }
+        EXPECT_EQ(ReadAll(dst), stale ? QByteArray("old copy") : QByteArray("<missing>"));
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), stale ? QStringList{"LOGON.BAT"} : QStringList{});
+    }
+
+    // A disk that fills up midway: the same, through the path form (in a child, for its file size limit).
+    const QString src = dir.filePath("big");
+    WriteBytes(src, QByteArray(100000, 'y'));
+    const QString fresh = dir.filePath("fresh.bat");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{20000, 20000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        int code = 0;
+        try {
+            code = CopyFileContents(src, fresh) ? 1 : 2;
+        } catch (const EInOutError &) {
+            code = 3;
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 1) << "a copy cut short was reported whole";
+    EXPECT_FALSE(QFile::exists(fresh));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), (QStringList{"LOGON.BAT", "big"}));
 }
 
 TEST(SystemInfo, FoldersAndPaths)

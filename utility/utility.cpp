@@ -7,6 +7,7 @@
 #include "platform/version.h"
 
 #include <QFile>
+#include <QSaveFile>
 
 const QString ApplicationTitle = QStringLiteral("Tavro Login");
 
@@ -21,6 +22,8 @@ QString ExtractUserName(const QString &name)
 void SetPersistentEnvironmentVariable(const QString &name, const QString &value, bool machineWide)
 {
     platform::SetProcessVariable(name, value);
+    if (const QString problem = platform::EnvironmentValueProblem(value); !problem.isEmpty())
+        throw ERegistryException(QStringLiteral("Failed to set data for '%1': %2").arg(name, problem));
     if (!platform::StoreEnvironmentVariable(machineWide, name, value))
         throw ERegistryException(QStringLiteral("Failed to set data for '%1'").arg(name));
     platform::BroadcastEnvironmentChange(name, &value);
@@ -42,15 +45,23 @@ bool CopyFileContents(const QString &source, const QString &destination)
             throw EInOutError(3, platform::InOutErrorText(3));
     }
     std::unique_ptr<QIODevice> in = platform::OpenReadStream(source);
-    QFile out(destination);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    return CopyFileContents(*in, destination);
+}
+
+bool CopyFileContents(QIODevice &in, const QString &destination)
+{
+    // The copy lands whole or not at all: it is written beside the destination and renamed
+    // over it at the end, so a source failing midway never leaves half a script to start.
+    // An unfinished copy is removed when `out` goes out of scope.
+    QSaveFile out(destination);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
 
     char block[4096];
     for (;;) {
-        const qint64 got = in->read(block, sizeof block);
+        const qint64 got = in.read(block, sizeof block);
         if (got < 0)
-            throw EInOutError(100, in->errorString().isEmpty() ? platform::InOutErrorText(100) : in->errorString());
+            throw EInOutError(100, in.errorString().isEmpty() ? platform::InOutErrorText(100) : in.errorString());
         if (got == 0)
             break;
         const qint64 put = out.write(block, got);
@@ -61,8 +72,10 @@ bool CopyFileContents(const QString &source, const QString &destination)
         if (put != got)
             return false; // a short write without an error: the copy is not whole
     }
-    if (!out.flush())
-        throw EInOutError(101, platform::InOutErrorText(101));
+    if (!out.commit()) {
+        const int code = out.error() == QFileDevice::RenameError ? 5 : 101;
+        throw EInOutError(code, platform::InOutErrorText(code));
+    }
     return true;
 }
 

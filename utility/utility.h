@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIODevice>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,8 @@ QString ExtractUserName(const QString &name);
 void SetPersistentEnvironmentVariable(const QString &name, const QString &value, bool machineWide);
 void DeletePersistentEnvironmentVariable(const QString &name, bool machineWide);
 bool CopyFileContents(const QString &source, const QString &destination);
+// The same from a stream that is already open.
+bool CopyFileContents(QIODevice &source, const QString &destination);
 
 // System information
 

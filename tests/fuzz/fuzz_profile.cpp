@@ -27,7 +27,7 @@ using Units = std::vector<char16_t>;
 bool isBlank(QChar c)
 {
     const char16_t u = c.unicode();
-    return u == ' ' || u == '\t' || u == '\r' || u == '\v' || u == '\f';
+    return u == ' ' || u == '\t' || u == '\r' || u == '\v' || u == '\f' || u == 0x1A;
 }
 
 QString trimBlanks(const QString &s)
@@ -118,10 +118,11 @@ Lines split(const QByteArray &data)
         for (char c : data.mid(f.head.size()))
             units.push_back(uchar(c));
     }
+    // A line ends at CR LF, LF, or a CR alone.
     Units line;
-    for (char16_t u : units) {
-        line.push_back(u);
-        if (u == '\n') {
+    for (size_t i = 0; i < units.size(); ++i) {
+        line.push_back(units[i]);
+        if (units[i] == '\n' || (units[i] == '\r' && (i + 1 == units.size() || units[i + 1] != '\n'))) {
             f.lines.append(line);
             line.clear();
         }
@@ -133,7 +134,7 @@ Lines split(const QByteArray &data)
 
 bool endsWithLineEnd(const Units &line)
 {
-    return !line.empty() && line.back() == '\n';
+    return !line.empty() && (line.back() == '\n' || line.back() == '\r');
 }
 
 // A line the writer made: CR LF at the end and no other CR or LF.
@@ -248,7 +249,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString s = trimBlanks(sec), k = trimBlanks(key);
     const Encoding encoding = before.isEmpty() ? Encoding::Utf8 : encodingOf(before);
     const bool storable = !s.isEmpty() && !hasLineBreak(s) && !s.contains(u']') && !k.isEmpty() && !hasLineBreak(k)
-                          && !k.contains(u'=') && !k.startsWith(u'[') && !k.startsWith(u';')
+                          && !k.contains(u'=') && !k.startsWith(u'[')
                           && (encoding != Encoding::Windows1252
                               || (std::all_of(s.begin(), s.end(), fits1252) && std::all_of(k.begin(), k.end(), fits1252)));
     FUZZ_CHECK(written == storable, written ? "a name that cannot be stored was written" : "a write was refused",
