@@ -2,15 +2,19 @@
 
 namespace {
 
+// A drive letter is A to Z in either case: toUpper would also let "\u0131:" through as I:.
 bool IsDrive(const QString &s)
 {
-    return s.size() == 2 && s[1] == QLatin1Char(':') && s[0].toUpper() >= QLatin1Char('A')
-        && s[0].toUpper() <= QLatin1Char('Z');
+    if (s.size() != 2 || s[1] != QLatin1Char(':'))
+        return false;
+    const char16_t c = s[0].unicode();
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// \\SERVER\...: a server name must follow the two backslashes.
 bool IsRemote(const QString &s)
 {
-    return s.size() > 2 && s.startsWith(QLatin1String("\\\\"));
+    return s.size() > 2 && s.startsWith(QLatin1String("\\\\")) && s[2] != QLatin1Char('\\');
 }
 
 bool HasControl(const QString &s)

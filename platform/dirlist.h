@@ -56,6 +56,10 @@ namespace platform {
 
 class SequentialFile;
 
+// Whether a stored entry name matches MASK by the listing's rules below; an empty mask
+// matches nothing. The listing itself uses it.
+bool MatchesMask(const QString &mask, const QByteArray &name);
+
 // Reads a folder once: yields the entries whose names match a mask, with Windows'
 // wildcard rules (case ignored, "*" and "*.*" match every name, "?" exactly one
 // character, a trailing ".*" also matches a name without a dot), and remembers every

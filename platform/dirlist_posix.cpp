@@ -82,10 +82,19 @@ bool Glob(const C *m, qsizetype mn, const C *s, qsizetype sn, Same same)
     return mi == mn || (mn - mi == 2 && m[mi] == C('.') && m[mi + 1] == C('*'));
 }
 
+// Upper case one UTF-16 unit at a time, as Windows compares names: QString::toUpper
+// would make "\u00DF" two letters, so that "?" missed it and "SS" matched it.
+QString UnitUpper(QString s)
+{
+    for (QChar &c : s)
+        c = c.toUpper();
+    return s;
+}
+
 class MaskMatcher {
 public:
     explicit MaskMatcher(const QString &mask)
-        : m_all(mask == QLatin1String("*") || mask == QLatin1String("*.*")), m_upper(mask.toUpper())
+        : m_all(mask == QLatin1String("*") || mask == QLatin1String("*.*")), m_upper(UnitUpper(mask))
     {
         bool ascii = true;
         for (QChar c : mask)
@@ -108,7 +117,7 @@ public:
         if (ascii && m_asciiValid)
             return Glob(m_ascii.constData(), m_ascii.size(), name, len,
                         [](char a, char b) { return a == static_cast<char>(Fold(static_cast<unsigned char>(b))); });
-        const QString upper = QFile::decodeName(QByteArray::fromRawData(name, len)).toUpper();
+        const QString upper = UnitUpper(QFile::decodeName(QByteArray::fromRawData(name, len)));
         return Glob(m_upper.constData(), m_upper.size(), upper.constData(), upper.size(),
                     [](QChar a, QChar b) { return a == b; });
     }
@@ -327,6 +336,11 @@ bool DirectoryLister::IsOpen() const
 std::optional<FolderId> DirectoryLister::Id() const
 {
     return d->id;
+}
+
+bool MatchesMask(const QString &mask, const QByteArray &name)
+{
+    return !mask.isEmpty() && MaskMatcher(mask).Matches(name.constData(), name.size());
 }
 
 void DirectoryLister::SetMask(const QString &mask)

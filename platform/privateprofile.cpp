@@ -153,6 +153,16 @@ Parsed parseLine(const QString &text)
     return p;
 }
 
+// A line's UTF-8 text. A U+FEFF that starts a line is a character of it (the file's
+// byte-order mark is taken off before): QString::fromUtf8 would drop it, and a key
+// spelled with one would not be found again.
+QString utf8Line(const char *data, qsizetype size)
+{
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(data, size));
+}
+
 // Splits DATA from FROM into lines. Lines of a byte encoding also keep their raw bytes.
 template <typename Text, typename Unit = typename Text::value_type>
 void splitLines(const Text &data, qsizetype from, QList<Line> &lines, TextEncoding encoding)
@@ -177,7 +187,7 @@ void splitLines(const Text &data, qsizetype from, QList<Line> &lines, TextEncodi
             line.raw = data.mid(from, end - from);
             line.text = encoding == TextEncoding::Windows1252
                             ? fromWindows1252(data.constData() + from, contentEnd - from)
-                            : QString::fromUtf8(data.constData() + from, contentEnd - from);
+                            : utf8Line(data.constData() + from, contentEnd - from);
         } else {
             line.text = data.mid(from, contentEnd - from);
         }
@@ -367,10 +377,13 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
     };
 
     const qsizetype start = findSection(lines, sec);
+    qsizetype keyLine = -1; // the line that holds the key, spelt as keyName
+    QString keyName = name;
     if (start < 0) {
         if (!lines.isEmpty())
             terminate(lines.size() - 1);
         lines.append(writtenLine(QLatin1Char('[') + sec + QLatin1Char(']')));
+        keyLine = lines.size();
         lines.append(writtenLine(name + QLatin1Char('=') + stored));
     } else {
         qsizetype lastContent = start; // the new key goes after this line
@@ -381,6 +394,8 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
                 break;
             if (p.kind == Parsed::Key && sameName(p.name, name)) {
                 // The key keeps its spelling from the file.
+                keyName = p.name;
+                keyLine = i;
                 lines[i] = writtenLine(p.name + QLatin1Char('=') + stored);
                 replaced = true;
                 break;
@@ -390,11 +405,22 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
         }
         if (!replaced) {
             terminate(lastContent);
-            lines.insert(lastContent + 1, writtenLine(name + QLatin1Char('=') + stored));
+            keyLine = lastContent + 1;
+            lines.insert(keyLine, writtenLine(name + QLatin1Char('=') + stored));
         }
     }
 
-    const QByteArray after = serialize(file);
+    QByteArray after = serialize(file);
+    if (file.encoding == TextEncoding::Windows1252 && isValidUtf8(after)) {
+        // The bytes that made the file Windows-1252 were in the line replaced: the file
+        // would now read as UTF-8, and a value such as "\u00C3\u00A9" (bytes C3 A9) as
+        // another. Such a value goes in the escaped form, which reads the same either way.
+        const QString ascii = NarrowProfileValue(value, [](QChar c) { return c.unicode() < 0x80; });
+        if (ascii != stored) {
+            lines[keyLine] = writtenLine(keyName + QLatin1Char('=') + ascii);
+            after = serialize(file);
+        }
+    }
     if (exists && after == before)
         return true;
 

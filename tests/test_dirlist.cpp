@@ -69,6 +69,30 @@ TEST(DirectoryLister, WindowsWildcardRules)
         EXPECT_EQ(List(dir.path(), QString::fromLatin1(c.mask)), c.expected) << "mask " << c.mask;
 }
 
+// Letters are upper-cased one by one, as Windows compares names: a sharp s stays one
+// letter and is not "SS".
+TEST(DirectoryLister, MasksCompareOneLetterAtATime)
+{
+    QTemporaryDir dir;
+    for (const char *name : {"\xC3\x9F", "SS", "stra\xC3\x9F" "e.txt", "STRASSE.TXT", "\xC3\xA9t\xC3\xA9"})
+        Touch(dir.filePath(QString::fromUtf8(name)));
+    const struct {
+        const char *mask;
+        QStringList expected;
+    } cases[] = {
+        {"?", {QStringLiteral(u"\u00DF")}},
+        {"ss", {"SS"}},
+        {"strasse.*", {"STRASSE.TXT"}},
+        {"*\xC3\x9F*", {QStringLiteral(u"stra\u00DFe.txt"), QStringLiteral(u"\u00DF")}},
+        {"\xC3\x89T\xC3\x89", {QStringLiteral(u"\u00E9t\u00E9")}},
+        {"???", {QStringLiteral(u"\u00E9t\u00E9")}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(List(dir.path(), QString::fromUtf8(c.mask)), c.expected) << "mask " << c.mask;
+    EXPECT_TRUE(platform::MatchesMask(QStringLiteral(u"?"), "\xC3\x9F"));
+    EXPECT_FALSE(platform::MatchesMask(QStringLiteral(u"SS"), "\xC3\x9F"));
+}
+
 TEST(DirectoryLister, AttributesSizesAndTimes)
 {
     QTemporaryDir dir;

@@ -421,6 +421,10 @@ TEST(NetUseRequests, ArgumentsAndLinesAreParsedStrictly)
         {{u"H:"_s, u"\\\\SRV\\home"_s, u"/user:me"_s}, std::nullopt},
         {{u"HH:"_s, u"\\\\SRV\\home"_s}, std::nullopt},
         {{u"H:"_s, u"SRV\\home"_s}, std::nullopt},
+        // A drive is an ASCII letter (a dotless i upper-cases to I) and a share names a server.
+        {{u"\u0131:"_s, u"\\\\SRV\\home"_s}, std::nullopt},
+        {{u"H:"_s, u"\\\\\\home"_s}, std::nullopt},
+        {{u"\\\\\\"_s, u"/delete"_s}, std::nullopt},
         {{u"H:"_s, u"\\\\SRV\\ho\nme"_s}, std::nullopt},
         {{u"/bogus"_s}, std::nullopt},
     };
@@ -437,7 +441,8 @@ TEST(NetUseRequests, ArgumentsAndLinesAreParsedStrictly)
     for (const QByteArray &bad : {QByteArray("use\tH:\t\\\\SRV\\home"), QByteArray("use\tH:\n"),
                                   QByteArray("use\tH:\t\\\\SRV\\home\textra\n"), QByteArray("mount\tH:\t\\\\SRV\\x\n"),
                                   QByteArray("use\tH:\t\\\\SRV\\\x01x\n"), QByteArray("use\tH:\t\\\\SRV\\\xff\n"),
-                                  QByteArray("list\tH:\t\n"), "use\tH:\t\\\\" + QByteArray(MaxNetUseLine, 'a') + '\n'})
+                                  QByteArray("list\tH:\t\n"), QByteArray("use\t\xC4\xB1:\t\\\\SRV\\x\n"),
+                                  QByteArray("use\tH:\t\\\\\\x\n"), QByteArray("delete\t\t\\\\\\\n"), "use\tH:\t\\\\" + QByteArray(MaxNetUseLine, 'a') + '\n'})
         EXPECT_FALSE(DecodeNetUseRequest(bad).has_value()) << bad.left(40).constData();
     EXPECT_EQ(DecodeNetUseReply("2\nSystem error 5\n")->text, u"System error 5\n"_s);
     EXPECT_FALSE(DecodeNetUseReply("x\n").has_value());

@@ -239,6 +239,32 @@ TEST_F(PrivateProfile, EachFileKeepsItsEncoding)
     }
 }
 
+TEST_F(PrivateProfile, OddFilesStillReadBackWhatWasWritten)
+{
+    // A name starting with U+FEFF (bytes EF BB BF at the start of its line) is found again.
+    const QString bomKey = QStringLiteral(u"\uFEFFkey"), bomSection = QStringLiteral(u"\uFEFFS");
+    writeBytes(path, "[S]\r\n");
+    ASSERT_TRUE(WritePrivateProfileString("S", bomKey, "1", path));
+    ASSERT_TRUE(WritePrivateProfileString(bomSection, "k", "2", path));
+    EXPECT_EQ(readBytes(path), "[S]\r\n\xEF\xBB\xBFkey=1\r\n[\xEF\xBB\xBFS]\r\nk=2\r\n");
+    EXPECT_EQ(GetPrivateProfileString("S", bomKey, "none", path), "1");
+    EXPECT_EQ(GetPrivateProfileString(bomSection, "k", "none", path), "2");
+    EXPECT_EQ(GetPrivateProfileString("S", "key", "none", path), "none");
+
+    // Windows-1252 only through the line rewritten: the file would read as UTF-8 after the
+    // write, so the value goes escaped, and "\u00C3\u00A9" does not come back as "\u00E9".
+    writeBytes(path, "[S]\r\nK=\xE9\r\nL=x\r\n");
+    const QString mojibake = QStringLiteral(u"\u00C3\u00A9");
+    ASSERT_TRUE(WritePrivateProfileString("S", "K", mojibake, path));
+    EXPECT_EQ(readBytes(path), "[S]\r\nK=\\:\\u00c3\\u00a9\r\nL=x\r\n");
+    EXPECT_EQ(DecodeProfileValue(GetPrivateProfileString("S", "K", "", path)), mojibake);
+    // While another byte keeps the file Windows-1252, the value is written in it as before.
+    writeBytes(path, "[S]\r\nK=\xE9\r\nL=\xE8\r\n");
+    ASSERT_TRUE(WritePrivateProfileString("S", "K", mojibake, path));
+    EXPECT_EQ(readBytes(path), "[S]\r\nK=\xC3\xA9\r\nL=\xE8\r\n");
+    EXPECT_EQ(GetPrivateProfileString("S", "K", "", path), mojibake);
+}
+
 TEST_F(PrivateProfile, RefusesWhatWouldNotReadBack)
 {
     const QByteArray original = "[S]\r\nk=1\r\n";
