@@ -1,5 +1,6 @@
 #include "platform/gvfsdrives.h"
 
+#include "platform/lazylibrary.h"
 #include "platform/memoryguard.h"
 #include "platform/netprovider.h"
 #include "platform/pendingresult.h"
@@ -15,7 +16,6 @@
 #include <gio/gio.h>
 
 #include <cerrno>
-#include <dlfcn.h>
 #include <cstring>
 #include <dirent.h>
 #include <memory>
@@ -45,30 +45,7 @@ namespace {
     X(g_object_ref) X(g_object_unref) X(g_signal_connect_data) \
     X(g_vfs_get_default) X(g_vfs_get_supported_uri_schemes) X(g_io_error_quark)
 
-struct GioLibrary {
-#define TAVRO_GIO_POINTER(f) decltype(&::f) f = nullptr;
-    TAVRO_GIO_FUNCTIONS(TAVRO_GIO_POINTER)
-#undef TAVRO_GIO_POINTER
-    bool loaded = false;
-};
-
-const GioLibrary &Gio()
-{
-    static const GioLibrary library = [] {
-        GioLibrary l;
-        // Never closed: GIO registers types and threads that cannot be unloaded.
-        void *handle = ::dlopen("libgio-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            return l;
-        bool all = true;
-#define TAVRO_GIO_RESOLVE(f) all = (l.f = reinterpret_cast<decltype(l.f)>(::dlsym(handle, #f))) && all;
-        TAVRO_GIO_FUNCTIONS(TAVRO_GIO_RESOLVE)
-#undef TAVRO_GIO_RESOLVE
-        l.loaded = all;
-        return l;
-    }();
-    return library;
-}
+TAVRO_LAZY_LIBRARY(GioLibrary, Gio, "libgio-2.0.so.0", TAVRO_GIO_FUNCTIONS)
 
 // Where Debian's gvfs-fuse puts the daemon that gvfsd starts.
 const char GvfsdFuse[] = "/usr/libexec/gvfsd-fuse";

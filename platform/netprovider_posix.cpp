@@ -3,13 +3,13 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/gvfsdrives.h"
+#include "platform/lazylibrary.h"
 #include "platform/memoryguard.h"
 #include "platform/paths.h"
 #include "platform/pendingresult.h"
 
 
 #include <libsmbclient.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -45,30 +45,7 @@ namespace {
     X(smbc_getFunctionRemoveCachedServer) X(smbc_getFunctionStat) X(smbc_getFunctionClose) \
     X(smbc_getFunctionRead) X(smbc_getFunctionUnlink) X(smbc_getFunctionOpen)
 
-struct SmbLibrary {
-#define TAVRO_SMB_POINTER(f) decltype(&::f) f = nullptr;
-    TAVRO_SMB_FUNCTIONS(TAVRO_SMB_POINTER)
-#undef TAVRO_SMB_POINTER
-    bool loaded = false;
-};
-
-const SmbLibrary &Smb()
-{
-    static const SmbLibrary library = [] {
-        SmbLibrary l;
-        // Never closed: the library's threads and atexit handlers outlive any user of it.
-        void *handle = ::dlopen("libsmbclient.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            return l;
-        bool all = true;
-#define TAVRO_SMB_RESOLVE(f) all = (l.f = reinterpret_cast<decltype(l.f)>(::dlsym(handle, #f))) && all;
-        TAVRO_SMB_FUNCTIONS(TAVRO_SMB_RESOLVE)
-#undef TAVRO_SMB_RESOLVE
-        l.loaded = all;
-        return l;
-    }();
-    return library;
-}
+TAVRO_LAZY_LIBRARY(SmbLibrary, Smb, "libsmbclient.so.0", TAVRO_SMB_FUNCTIONS)
 
 // \\host[:port]\share\rest; after the host, "\" and "/" both separate.
 struct UncName {
