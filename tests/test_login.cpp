@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
 #include <QTimer>
@@ -902,6 +903,10 @@ TEST(LoginProgram, StartUpLoadsNoSambaOrGio)
 {
     TempHome home;
     ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
+    // A runtime folder of its own: the guard of another test's copy must not make this one surplus.
+    QTemporaryDir runtime;
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    platform.set("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     const QString program = QStringLiteral(TAVRO_BINARY_DIR "/app/tavrologin");
     const auto network = [](const QByteArray &text) {
         QStringList found;
