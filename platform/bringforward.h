@@ -16,6 +16,10 @@ quint32 ApplicationHandle();
 bool ServeBringForward(const QString &channel, std::function<void()> onRequest);
 void StopServingBringForward();
 
+// The local socket (named pipe on Windows) through which the copy behind HANDLE on
+// CHANNEL is reached; empty when no safe place for one exists.
+QString BringForwardSocketName(const QString &channel, quint32 handle);
+
 // Asks the copy behind HANDLE on CHANNEL to restore its window if minimised and bring it
 // forward. Does nothing when no such copy is running; never waits for it to act.
 void BringForward(const QString &channel, quint32 handle);

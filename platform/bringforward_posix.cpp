@@ -4,10 +4,8 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QLocalServer>
 #include <QLocalSocket>
 
-#include <memory>
 #include <unistd.h>
 
 // A copy is reached through a local socket in the user's runtime folder named after the
@@ -17,11 +15,7 @@
 
 namespace platform {
 
-namespace {
-
-std::unique_ptr<QLocalServer> g_server;
-
-QString SocketPath(const QString &channel, quint32 handle)
+QString BringForwardSocketName(const QString &channel, quint32 handle)
 {
     const QByteArray tag = QCryptographicHash::hash(channel.toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
     const QString folder = PrivateRuntimeFolder();
@@ -30,38 +24,9 @@ QString SocketPath(const QString &channel, quint32 handle)
     return QDir(folder).filePath(QStringLiteral("tavro-%1-%2").arg(QString::fromLatin1(tag)).arg(handle));
 }
 
-} // namespace
-
 quint32 ApplicationHandle()
 {
     return quint32(::getpid());
-}
-
-bool ServeBringForward(const QString &channel, std::function<void()> onRequest)
-{
-    StopServingBringForward();
-    const QString path = SocketPath(channel, ApplicationHandle());
-    // Left by an earlier process that had this id and died.
-    QLocalServer::removeServer(path);
-    auto server = std::make_unique<QLocalServer>();
-    if (!server->listen(path))
-        return false;
-    QObject::connect(server.get(), &QLocalServer::newConnection, server.get(),
-                     [srv = server.get(), onRequest = std::move(onRequest)] {
-                         while (QLocalSocket *peer = srv->nextPendingConnection()) {
-                             peer->close();
-                             peer->deleteLater();
-                             if (onRequest)
-                                 onRequest();
-                         }
-                     });
-    g_server = std::move(server);
-    return true;
-}
-
-void StopServingBringForward()
-{
-    g_server.reset(); // closing removes the socket file
 }
 
 void BringForward(const QString &channel, quint32 handle)
@@ -69,7 +34,7 @@ void BringForward(const QString &channel, quint32 handle)
     if (handle == 0 || handle == ApplicationHandle())
         return;
     QLocalSocket socket;
-    socket.connectToServer(SocketPath(channel, handle));
+    socket.connectToServer(BringForwardSocketName(channel, handle));
     // A local connect completes at once or fails; the short wait only covers a full backlog.
     if (socket.waitForConnected(200))
         socket.disconnectFromServer();

@@ -1,9 +1,7 @@
 #include "platform/bringforward.h"
 
-#include <QLocalServer>
 #include <QLocalSocket>
 
-#include <memory>
 #include <windows.h>
 
 // A copy is addressed by its process id. The request is a connect to that copy's named
@@ -13,16 +11,6 @@
 namespace platform {
 
 namespace {
-
-std::unique_ptr<QLocalServer> g_server;
-
-QString PipeName(const QString &channel, quint32 handle)
-{
-    wchar_t user[257] = {};
-    DWORD size = 257;
-    GetUserNameW(user, &size);
-    return QStringLiteral("tavro-%1-%2-%3").arg(channel, QString::fromWCharArray(user)).arg(handle);
-}
 
 BOOL CALLBACK RaiseWindow(HWND window, LPARAM pid)
 {
@@ -38,34 +26,17 @@ BOOL CALLBACK RaiseWindow(HWND window, LPARAM pid)
 
 } // namespace
 
+QString BringForwardSocketName(const QString &channel, quint32 handle)
+{
+    wchar_t user[257] = {};
+    DWORD size = 257;
+    GetUserNameW(user, &size);
+    return QStringLiteral("tavro-%1-%2-%3").arg(channel, QString::fromWCharArray(user)).arg(handle);
+}
+
 quint32 ApplicationHandle()
 {
     return quint32(GetCurrentProcessId());
-}
-
-bool ServeBringForward(const QString &channel, std::function<void()> onRequest)
-{
-    StopServingBringForward();
-    auto server = std::make_unique<QLocalServer>();
-    server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server->listen(PipeName(channel, ApplicationHandle())))
-        return false;
-    QObject::connect(server.get(), &QLocalServer::newConnection, server.get(),
-                     [srv = server.get(), onRequest = std::move(onRequest)] {
-                         while (QLocalSocket *peer = srv->nextPendingConnection()) {
-                             peer->close();
-                             peer->deleteLater();
-                             if (onRequest)
-                                 onRequest();
-                         }
-                     });
-    g_server = std::move(server);
-    return true;
-}
-
-void StopServingBringForward()
-{
-    g_server.reset();
 }
 
 void BringForward(const QString &channel, quint32 handle)
@@ -74,7 +45,7 @@ void BringForward(const QString &channel, quint32 handle)
         return;
     AllowSetForegroundWindow(DWORD(handle));
     QLocalSocket socket;
-    socket.connectToServer(PipeName(channel, handle));
+    socket.connectToServer(BringForwardSocketName(channel, handle));
     if (socket.waitForConnected(200))
         socket.disconnectFromServer();
     EnumWindows(RaiseWindow, LPARAM(handle));
