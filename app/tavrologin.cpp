@@ -1,5 +1,5 @@
 #include <QDialog>
-#include <QFile>
+#include <QDir>
 #include <QIcon>
 #include <memory>
 
@@ -30,10 +30,10 @@ int main(int argc, char **argv)
     // The login window hides to the notification area: hiding it must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     // Logon scripts find `tavrologin net use` beside the running program.
-    const QByteArray folder = QFile::encodeName(QCoreApplication::applicationDirPath());
-    const QByteArray path = qgetenv("PATH");
-    if (!path.split(':').contains(folder))
-        qputenv("PATH", path.isEmpty() ? folder : path + ':' + folder);
+    const QString folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+    const QString path = qEnvironmentVariable("PATH");
+    if (!path.split(QDir::listSeparator()).contains(folder))
+        qputenv("PATH", (path.isEmpty() ? folder : path + QDir::listSeparator() + folder).toLocal8Bit());
 
     // The settings' start values come before any window.
     SetProfileDefaults();

@@ -18,6 +18,9 @@ inline const QByteArray LogFieldProfile = QByteArrayLiteral("TAVRO_PROFILE");
 inline const QByteArray LogFieldServer = QByteArrayLiteral("TAVRO_SERVER");
 inline const QByteArray LogFieldUser = QByteArrayLiteral("TAVRO_USER");
 
+// Where an administrator reads the events, for the help text.
+extern const char EventLogHint[];
+
 // One event in the system log under the identifier "tavrologin". Never give it a
 // password. Best effort: without a system log nothing happens.
 void LogEvent(LogPriority priority, const QString &message, const LogFields &fields = {});

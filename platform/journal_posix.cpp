@@ -7,6 +7,8 @@
 
 namespace platform {
 
+const char EventLogHint[] = "Logons, log-offs and errors go to the system journal: journalctl -t tavrologin";
+
 void LogEvent(LogPriority priority, const QString &message, const LogFields &fields)
 {
     // Every line is built whole first: sd_journal_sendv takes "NAME=value" entries,

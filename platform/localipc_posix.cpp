@@ -7,6 +7,8 @@
 
 namespace platform {
 
+const bool ServesNetUse = true;
+
 QString PrivateSocketName(const QString &name)
 {
     const QString base = PrivateRuntimeFolder();

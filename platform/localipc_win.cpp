@@ -2,6 +2,8 @@
 
 namespace platform {
 
+const bool ServesNetUse = false;
+
 // Logon scripts on Windows map drives with the system's own net use: nothing to serve.
 QString PrivateSocketName(const QString &)
 {

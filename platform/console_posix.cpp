@@ -1,0 +1,10 @@
+#include "platform/console.h"
+
+namespace platform {
+
+void UseParentConsole()
+{
+    // Standard output is always the starter's here.
+}
+
+} // namespace platform
