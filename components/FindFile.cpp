@@ -13,6 +13,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <typeinfo>
 #include <unordered_set>
 #include <utility>
@@ -237,7 +238,8 @@ private:
         const size_t n = static_cast<size_t>(m_needle.size());
         const char *needle = m_needle.constData();
         if (!ff.SI.IgnoreCase)
-            return ::memmem(data, static_cast<size_t>(size), needle, n) != nullptr;
+            return std::string_view(data, static_cast<size_t>(size)).find(std::string_view(needle, n))
+                   != std::string_view::npos;
         // Candidates are found by the first byte in either case, then checked with ASCII
         // letters folded; much faster than folding every byte read.
         const char *end = data + size - static_cast<qsizetype>(n) + 1; // candidates start before end

@@ -56,8 +56,8 @@ namespace platform {
 
 class SequentialFile;
 
-// Whether a stored entry name matches MASK by the listing's rules below; an empty mask
-// matches nothing. The listing itself uses it.
+// Whether an entry name, as UTF-8 bytes, matches MASK by the listing's rules below; an
+// empty mask matches nothing. The listing itself uses the same rules.
 bool MatchesMask(const QString &mask, const QByteArray &name);
 
 // Reads a folder once: yields the entries whose names match a mask, with Windows'
@@ -71,7 +71,7 @@ class DirectoryLister {
 public:
     struct Subfolder {
         QString Name;
-        QByteArray Native; // the name as stored, for names that are not valid text
+        QByteArray Native; // the name as stored, for names that are not valid text; empty on Windows
     };
 
     explicit DirectoryLister(const QString &folder);

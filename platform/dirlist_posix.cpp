@@ -1,4 +1,4 @@
-#include "platform/dirlist.h"
+#include "platform/dirlist_p.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,108 +26,6 @@ FileTime ToFileTime(qint64 sec, qint64 nsec)
 {
     return (sec + kEpochDelta) * kTicksPerSecond + nsec / 100;
 }
-
-// Days from 1970-01-01 to a proleptic Gregorian date.
-qint64 DaysFromCivil(qint64 y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    const qint64 era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<qint64>(doe) - 719468;
-}
-
-bool ToLocal(FileTime time, struct tm &out, int &ms)
-{
-    qint64 sec = time / kTicksPerSecond;
-    qint64 rest = time % kTicksPerSecond;
-    if (rest < 0) {
-        rest += kTicksPerSecond;
-        --sec;
-    }
-    const time_t t = static_cast<time_t>(sec - kEpochDelta);
-    ms = static_cast<int>(rest / 10'000);
-    return localtime_r(&t, &out) != nullptr;
-}
-
-unsigned char Fold(unsigned char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c;
-}
-
-// Wildcard match of an upper-cased mask against a name; Same compares one
-// mask character with one name character.
-template <typename C, typename Same>
-bool Glob(const C *m, qsizetype mn, const C *s, qsizetype sn, Same same)
-{
-    qsizetype mi = 0, si = 0, starM = -1, starS = 0;
-    while (si < sn) {
-        if (mi < mn && m[mi] == C('*')) {
-            starM = mi++;
-            starS = si;
-        } else if (mi < mn && (m[mi] == C('?') || same(m[mi], s[si]))) {
-            ++mi;
-            ++si;
-        } else if (starM >= 0) {
-            mi = starM + 1;
-            si = ++starS;
-        } else {
-            return false;
-        }
-    }
-    while (mi < mn && m[mi] == C('*'))
-        ++mi;
-    // "name.*" also lists "name".
-    return mi == mn || (mn - mi == 2 && m[mi] == C('.') && m[mi + 1] == C('*'));
-}
-
-// Upper case one UTF-16 unit at a time, as Windows compares names: QString::toUpper
-// would make "\u00DF" two letters, so that "?" missed it and "SS" matched it.
-QString UnitUpper(QString s)
-{
-    for (QChar &c : s)
-        c = c.toUpper();
-    return s;
-}
-
-class MaskMatcher {
-public:
-    explicit MaskMatcher(const QString &mask)
-        : m_all(mask == QLatin1String("*") || mask == QLatin1String("*.*")), m_upper(UnitUpper(mask))
-    {
-        bool ascii = true;
-        for (QChar c : mask)
-            ascii = ascii && c.unicode() < 0x80;
-        if (ascii) {
-            m_ascii = mask.toLatin1();
-            for (char &c : m_ascii)
-                c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
-        }
-        m_asciiValid = ascii;
-    }
-
-    bool Matches(const char *name, qsizetype len) const
-    {
-        if (m_all)
-            return true;
-        bool ascii = true;
-        for (qsizetype i = 0; i < len && ascii; ++i)
-            ascii = static_cast<unsigned char>(name[i]) < 0x80;
-        if (ascii && m_asciiValid)
-            return Glob(m_ascii.constData(), m_ascii.size(), name, len,
-                        [](char a, char b) { return a == static_cast<char>(Fold(static_cast<unsigned char>(b))); });
-        const QString upper = UnitUpper(QFile::decodeName(QByteArray::fromRawData(name, len)));
-        return Glob(m_upper.constData(), m_upper.size(), upper.constData(), upper.size(),
-                    [](QChar a, QChar b) { return a == b; });
-    }
-
-private:
-    bool m_all;
-    bool m_asciiValid = false;
-    QString m_upper;
-    QByteArray m_ascii;
-};
 
 std::atomic<bool> g_noStatx{false};
 
@@ -193,34 +91,21 @@ bool StatEntry(int dirfd, const char *name, TSearchRec &rec, mode_t &mode)
 
 } // namespace
 
-double FileTimeToLocalDateTime(FileTime time)
+bool ToLocalTime(FileTime time, LocalTime &out)
 {
-    struct tm t{};
-    int ms = 0;
-    if (!ToLocal(time, t, ms))
-        return 0;
-    const qint64 days = DaysFromCivil(t.tm_year + 1900, static_cast<unsigned>(t.tm_mon + 1),
-                                      static_cast<unsigned>(t.tm_mday))
-                        - DaysFromCivil(1899, 12, 30);
-    const double frac = ((t.tm_hour * 60.0 + t.tm_min) * 60.0 + t.tm_sec + ms / 1000.0) / 86400.0;
-    // Before 1899-12-30 the time of day still counts forward from midnight.
-    return days >= 0 ? static_cast<double>(days) + frac : static_cast<double>(days) - frac;
-}
-
-qint32 FileTimeToPackedDateTime(FileTime time)
-{
-    struct tm t{};
-    int ms = 0;
-    if (!ToLocal(time, t, ms))
-        return 0;
-    const int year = t.tm_year + 1900;
-    if (year < 1980 || year > 2107)
-        return 0;
-    const quint32 date = (static_cast<quint32>(year - 1980) << 9) | (static_cast<quint32>(t.tm_mon + 1) << 5)
-                         | static_cast<quint32>(t.tm_mday);
-    const quint32 tod = (static_cast<quint32>(t.tm_hour) << 11) | (static_cast<quint32>(t.tm_min) << 5)
-                        | static_cast<quint32>(t.tm_sec / 2);
-    return static_cast<qint32>((date << 16) | tod);
+    qint64 sec = time / kTicksPerSecond;
+    qint64 rest = time % kTicksPerSecond;
+    if (rest < 0) {
+        rest += kTicksPerSecond;
+        --sec;
+    }
+    const time_t t = static_cast<time_t>(sec - kEpochDelta);
+    struct tm tm{};
+    if (!localtime_r(&t, &tm))
+        return false;
+    out = LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                    static_cast<int>(rest / 10'000)};
+    return true;
 }
 
 QString FullPathName(const QString &path)
@@ -336,11 +221,6 @@ bool DirectoryLister::IsOpen() const
 std::optional<FolderId> DirectoryLister::Id() const
 {
     return d->id;
-}
-
-bool MatchesMask(const QString &mask, const QByteArray &name)
-{
-    return !mask.isEmpty() && MaskMatcher(mask).Matches(name.constData(), name.size());
 }
 
 void DirectoryLister::SetMask(const QString &mask)

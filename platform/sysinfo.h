@@ -36,7 +36,7 @@ struct AdapterInfo {
     QString primaryWins, secondaryWins;
 };
 // 0 on success, else a Windows-style code (232 = no adapters, 50 = not supported).
-// Adapters come in the order of AdapterReportOrder.
+// Adapters come in Windows' order: the system's own there, AdapterReportOrder's elsewhere.
 quint32 GetAdapters(QList<AdapterInfo> &adapters);
 
 // What decides an adapter's place in the report.
