@@ -2,12 +2,13 @@
 
 #include <QString>
 
-// The private-profile (INI file) operations, portable. Names are matched without regard
-// to case; a read gives the value with blanks and one pair of quotes stripped, at most
-// MaxProfileValueLength characters; a write replaces a key in place, appends a new key at
-// the end of its section and a new section at the end of the file, keeps every other
-// line as it was, and lands atomically. A file is read as UTF-8 when it is valid UTF-8,
-// as UTF-16 after its byte-order mark, and otherwise as Windows-1252; a write keeps the
+// The private-profile (INI file) operations: Windows' own functions there, and their
+// rules everywhere else. Names are matched without regard to case; a read gives the
+// value with blanks and one pair of quotes stripped, at most MaxProfileValueLength
+// characters; a write replaces a key in place, appends a new key at the end of its
+// section and a new section at the end of the file, keeps every other line as it was,
+// and lands atomically. Off Windows a file is read as UTF-8 when it is valid UTF-8, as
+// UTF-16 after its byte-order mark, and otherwise as Windows-1252; a write keeps the
 // file's encoding, and a new file is UTF-8.
 namespace platform {
 

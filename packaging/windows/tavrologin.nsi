@@ -45,7 +45,7 @@ Section "Tavro Login"
   SetOutPath "$INSTDIR"
   File "${BUILD}\app\tavrologin.exe"
   File "${BUILD}\app\classicbg.bmp"
-  File "${BUILD}\packaging\tavrologin-datafolder.exe"
+  File "${BUILD}\app\tavrologin-datafolder.exe"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; Only what is missing is written: an upgrade keeps the administrators' profiles.
