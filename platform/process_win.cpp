@@ -107,6 +107,14 @@ bool isBlankLine(const QString &line)
     return true;
 }
 
+// The code of a failed call. Callers read 0 as success, and a failed call does not
+// always set one (Wine's CreateProcessW of an empty line leaves 0).
+quint32 lastError(quint32 fallback)
+{
+    const DWORD err = GetLastError();
+    return err ? err : fallback;
+}
+
 // The shell reports some failures only through hInstApp (an SE_ERR_* value).
 quint32 shellFailure(const SHELLEXECUTEINFOW &info)
 {
@@ -154,7 +162,7 @@ quint32 StartProcess(const QString &commandLine, const QString &currentFolder, i
         flags |= CREATE_NEW_CONSOLE;
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &startup, &info))
-        return GetLastError();
+        return lastError(ERROR_FILE_NOT_FOUND);
     CloseHandle(info.hThread);
     handle = Handles::instance().adopt(info.hProcess);
     return 0;
@@ -188,7 +196,7 @@ quint32 QueryExitCode(ProcessHandle handle, quint32 &exitCode)
         return ERROR_INVALID_HANDLE;
     DWORD code = 0;
     if (!::GetExitCodeProcess(process, &code))
-        return GetLastError();
+        return lastError(ERROR_INVALID_HANDLE);
     exitCode = code;
     return 0;
 }
@@ -238,7 +246,7 @@ quint32 ChangeCurrentDirectory(const QString &path)
     if (path.isEmpty())
         return ERROR_PATH_NOT_FOUND;
     const std::wstring native = nativePath(path);
-    return SetCurrentDirectoryW(native.c_str()) ? 0 : GetLastError();
+    return SetCurrentDirectoryW(native.c_str()) ? 0 : lastError(ERROR_PATH_NOT_FOUND);
 }
 
 quint32 ErrorCodeFromErrno(int err)
