@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
-// On its own, so that the splitter can be linked without the process launcher.
+// On its own and portable, so that the splitter can be linked without the process launcher
+// and both builds split alike.
 namespace platform {
 
 namespace {
