@@ -13,8 +13,8 @@
 // On top of them each write still lands atomically: under a per-file mutex the file is
 // copied beside itself, Windows writes the copy, and the copy replaces the file in one
 // rename, so a crash never leaves half a file and two writers never lose each other's key.
-// A new file starts with a UTF-16 byte-order mark, so that Windows stores every character;
-// a value an existing ANSI file cannot hold is refused rather than written as '?'.
+// A new file is Windows' own plain ANSI text; a value an ANSI file cannot hold is refused
+// rather than written as '?'. A file with a UTF-16 byte-order mark holds every character.
 namespace platform {
 
 namespace {
@@ -91,17 +91,13 @@ bool WritePrivateProfileString(const QString &section, const QString &key, const
     FileMutex lock(path);
     const QString temp = path + QStringLiteral(".tavro-tmp");
     DeleteFileW(W(temp));
-    if (GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES) {
-        if (!CopyFileW(W(path), W(temp), FALSE))
-            return false;
-        if (!IsUnicodeFile(temp) && !(FitsAnsi(section) && FitsAnsi(key) && FitsAnsi(value))) {
-            DeleteFileW(W(temp));
-            return false;
-        }
-    } else {
-        QFile fresh(temp);
-        if (!fresh.open(QIODevice::WriteOnly) || fresh.write("\xFF\xFE", 2) != 2)
-            return false;
+    const bool exists = GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
+    if (exists && !CopyFileW(W(path), W(temp), FALSE))
+        return false;
+    // Windows makes a new file in the ANSI code page and writes '?' for what it cannot hold.
+    if (!(exists && IsUnicodeFile(temp)) && !(FitsAnsi(section) && FitsAnsi(key) && FitsAnsi(value))) {
+        DeleteFileW(W(temp));
+        return false;
     }
     if (!WritePrivateProfileStringW(W(section), W(key), W(value), W(temp))
         || !MoveFileExW(W(temp), W(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

@@ -1,5 +1,7 @@
 #include "platform/sysinfo.h"
 
+#include <QDir>
+
 #include <optional>
 #include <vector>
 
@@ -114,7 +116,8 @@ QString SpecialFolderPath(int csidl)
 {
     if (csidl == CSIDL_COMMON_APPDATA) {
         // Tests and demonstrations keep the machine's data folder out of their way.
-        QString common = qEnvironmentVariable("TAVROLOGIN_COMMON_APPDATA");
+        // Written as Windows writes its own folders.
+        QString common = QDir::toNativeSeparators(qEnvironmentVariable("TAVROLOGIN_COMMON_APPDATA"));
         if (!common.isEmpty()) {
             while (common.size() > 1 && (common.endsWith(u'\\') || common.endsWith(u'/'))
                    && !(common.size() == 3 && common[1] == u':'))

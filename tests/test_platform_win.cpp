@@ -128,12 +128,17 @@ TEST(WindowsPrivateProfile, WindowsRulesWithWholeFileWrites)
     EXPECT_EQ(platform::GetPrivateProfileString(QStringLiteral("Server"), QStringLiteral("Long"), QString(), path).size(),
               platform::MaxProfileValueLength);
 
-    // A new file holds every character; an ANSI file refuses what it cannot hold.
+    // A new file is ANSI text as Windows makes it, and an ANSI file refuses what it cannot
+    // hold rather than storing '?'; a UTF-16 file holds every character.
     const QString fresh = QDir::toNativeSeparators(dir.filePath(QStringLiteral("fresh.ini")));
-    ASSERT_TRUE(platform::WritePrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("Ωmega"), fresh));
-    EXPECT_EQ(platform::GetPrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), QString(), fresh), QStringLiteral("Ωmega"));
-    EXPECT_FALSE(platform::WritePrivateProfileString(QStringLiteral("Server"), QStringLiteral("K"), QStringLiteral("Ωmega"), path));
-    EXPECT_TRUE(ReadAll(path).contains("Name=NEW") || ReadAll(path).contains("name=NEW"));
+    ASSERT_TRUE(platform::WritePrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("Zoë"), fresh));
+    EXPECT_EQ(ReadAll(fresh), QByteArray("[S]\r\nK=Zo\xEB\r\n"));
+    EXPECT_FALSE(platform::WritePrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("Ωmega"), fresh));
+    EXPECT_EQ(platform::GetPrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), QString(), fresh), QStringLiteral("Zoë"));
+    const QString wide = QDir::toNativeSeparators(dir.filePath(QStringLiteral("wide.ini")));
+    WriteAll(wide, QByteArray("\xFF\xFE[\0S\0]\0\r\0\n\0", 12));
+    ASSERT_TRUE(platform::WritePrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("Ωmega"), wide));
+    EXPECT_EQ(platform::GetPrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), QString(), wide), QStringLiteral("Ωmega"));
 }
 
 TEST(WindowsFolders, ListingSpecialFoldersAndVersions)

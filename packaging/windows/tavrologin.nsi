@@ -1,7 +1,8 @@
 ; The Windows installer: the program in Program Files, started at every user's logon,
 ; and the data folder's first-start files put in place by the program's own store code.
 ; makensis -DVERSION=2.1.0.1 -DBUILD=<build-windows> -DOUTFILE=<setup.exe> tavrologin.nsi
-Unicode true
+; A 64-bit installer for a 64-bit program (and wine64 runs it as it is).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
