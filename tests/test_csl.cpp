@@ -606,7 +606,7 @@ TEST_F(ConfigWindow, TheConfigSwitchOpensTheWindowOnceAtTheFirstShow)
         helper.start(QStringLiteral(TAVRO_TEST_HELPERS_DIR "/configswitch"),
                      *arg ? QStringList{QString::fromUtf8(arg)} : QStringList());
         ASSERT_TRUE(helper.waitForFinished(30000)) << arg;
-        const QString out = QString::fromUtf8(helper.readAllStandardOutput());
+        const QString out = QString::fromUtf8(helper.readAllStandardOutput()).remove(u'\r');
         EXPECT_TRUE(out.contains(u"opened %1\n"_s.arg(opened))) << arg << " " << out.toStdString();
         // Only the user who is no administrator is refused.
         EXPECT_EQ(out.contains(u"You need to be an Administrator to modify the session details."_s), !admin)

@@ -29,7 +29,7 @@ QByteArray readBytes(const QString &path)
 
 void writeBytes(const QString &path, const QByteArray &data)
 {
-    QDir().mkpath(platform::ExtractFilePath(path));
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(data);
