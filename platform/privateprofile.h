@@ -25,6 +25,11 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
 // Every write is already on disk when it returns; kept for callers that flush.
 void FlushPrivateProfile(const QString &path);
 
+// The blanks a read trims around names and values, shared by the backends.
+bool IsProfileBlank(QChar c);
+QString TrimProfileBlanks(const QString &s);
+// Whether a write of these would read back as the same section, key and value.
+bool ProfileEntryReadsBack(const QString &section, const QString &key, const QString &value);
 // One-line form of a value that may hold line breaks, and its inverse. Plain values
 // (no line break, not starting with the marker) are stored as they are.
 QString EncodeProfileValue(const QString &value);

@@ -95,22 +95,6 @@ struct ProfileFile {
 
 const QString CrLf = QStringLiteral("\r\n");
 
-bool isBlank(QChar c)
-{
-    const char16_t u = c.unicode();
-    // Ctrl-Z, which old editors put at a file's end, counts as a blank as on Windows.
-    return u == ' ' || u == '\t' || u == '\r' || u == '\v' || u == '\f' || u == 0x1A;
-}
-
-QString trimBlanks(const QString &s)
-{
-    qsizetype b = 0, e = s.size();
-    while (b < e && isBlank(s[b]))
-        ++b;
-    while (e > b && isBlank(s[e - 1]))
-        --e;
-    return s.mid(b, e - b);
-}
 
 bool sameName(const QString &a, const QString &b)
 {
@@ -131,19 +115,19 @@ struct Parsed {
 Parsed parseLine(const QString &text)
 {
     Parsed p;
-    const QString t = trimBlanks(text);
+    const QString t = TrimProfileBlanks(text);
     if (t.isEmpty())
         return p;
     if (t.startsWith(u'[')) {
         const qsizetype close = t.lastIndexOf(u']');
         if (close > 0) {
             p.kind = Parsed::Section;
-            p.name = trimBlanks(t.mid(1, close - 1));
+            p.name = TrimProfileBlanks(t.mid(1, close - 1));
             return p;
         }
     }
     const qsizetype eq = t.indexOf(u'=');
-    p.name = trimBlanks(eq < 0 ? t : t.left(eq));
+    p.name = TrimProfileBlanks(eq < 0 ? t : t.left(eq));
     if (p.name.isEmpty())
         return p;
     p.kind = Parsed::Key;
@@ -283,7 +267,7 @@ qsizetype findSection(const QList<Line> &lines, const QString &section)
 
 QString unquote(const QString &value)
 {
-    QString v = trimBlanks(value);
+    QString v = TrimProfileBlanks(value);
     if (v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front())
         v = v.mid(1, v.size() - 2);
     return v;
@@ -300,11 +284,6 @@ QString capped(QString v)
     return v;
 }
 
-bool hasLineBreak(const QString &s)
-{
-    return s.contains(u'\n') || s.contains(u'\r');
-}
-
 } // namespace
 
 QString GetPrivateProfileString(const QString &section, const QString &key,
@@ -312,7 +291,7 @@ QString GetPrivateProfileString(const QString &section, const QString &key,
 {
     // Trailing blanks of the default are dropped, as Windows does.
     QString fallback = defaultValue;
-    while (!fallback.isEmpty() && isBlank(fallback.back()))
+    while (!fallback.isEmpty() && IsProfileBlank(fallback.back()))
         fallback.chop(1);
     fallback = capped(fallback);
 
@@ -320,7 +299,7 @@ QString GetPrivateProfileString(const QString &section, const QString &key,
     const auto file = load(path, exists);
     if (!file)
         return fallback;
-    const QString sec = trimBlanks(section), name = trimBlanks(key);
+    const QString sec = TrimProfileBlanks(section), name = TrimProfileBlanks(key);
     const qsizetype start = findSection(file->lines, sec);
     if (start < 0)
         return fallback;
@@ -337,14 +316,10 @@ QString GetPrivateProfileString(const QString &section, const QString &key,
 bool WritePrivateProfileString(const QString &section, const QString &key,
                                const QString &value, const QString &path)
 {
-    const QString sec = trimBlanks(section), name = trimBlanks(key);
     // Anything that would not read back as the same section, key and value is refused.
-    if (sec.isEmpty() || hasLineBreak(sec) || sec.contains(u']'))
+    if (!ProfileEntryReadsBack(section, key, value))
         return false;
-    if (name.isEmpty() || hasLineBreak(name) || name.contains(u'=') || name.startsWith(u'['))
-        return false;
-    if (hasLineBreak(value))
-        return false;
+    const QString sec = TrimProfileBlanks(section), name = TrimProfileBlanks(key);
 
     bool exists = false;
     auto loaded = load(path, exists);
@@ -400,7 +375,7 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
                 replaced = true;
                 break;
             }
-            if (!trimBlanks(lines[i].text).isEmpty())
+            if (!TrimProfileBlanks(lines[i].text).isEmpty())
                 lastContent = i;
         }
         if (!replaced) {

@@ -13,8 +13,8 @@
 // On top of them each write still lands atomically: under a per-file mutex the file is
 // copied beside itself, Windows writes the copy, and the copy replaces the file in one
 // rename, so a crash never leaves half a file and two writers never lose each other's key.
-// A new file is Windows' own plain ANSI text; a value an ANSI file cannot hold is refused
-// rather than written as '?'. A file with a UTF-16 byte-order mark holds every character.
+// A new file is Windows' own plain ANSI text; a value an ANSI file cannot hold is written in
+// the escaped one-line form rather than as '?'. A UTF-16 file holds every character.
 namespace platform {
 
 namespace {
@@ -22,11 +22,6 @@ namespace {
 const wchar_t *W(const QString &s)
 {
     return reinterpret_cast<const wchar_t *>(s.utf16());
-}
-
-bool hasLineBreak(const QString &s)
-{
-    return s.contains(u'\n') || s.contains(u'\r');
 }
 
 bool IsUnicodeFile(const QString &path)
@@ -45,6 +40,11 @@ bool FitsAnsi(const QString &text)
     BOOL lossy = FALSE;
     WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, W(text), int(text.size()), nullptr, 0, nullptr, &lossy);
     return !lossy;
+}
+
+bool FitsAnsiChar(QChar c)
+{
+    return FitsAnsi(QString(c));
 }
 
 class FileMutex {
@@ -77,16 +77,17 @@ QString GetPrivateProfileString(const QString &section, const QString &key, cons
                                 const QString &path)
 {
     wchar_t buffer[MaxProfileValueLength + 1] = {};
-    const DWORD n = GetPrivateProfileStringW(W(section), W(key), W(defaultValue), buffer, MaxProfileValueLength + 1,
-                                             W(path));
+    DWORD n = GetPrivateProfileStringW(W(section), W(key), W(defaultValue), buffer, MaxProfileValueLength + 1, W(path));
+    // A cut through a surrogate pair drops its first half rather than return half a character.
+    if (n == DWORD(MaxProfileValueLength) && QChar::isHighSurrogate(char16_t(buffer[n - 1])))
+        --n;
     return QString::fromWCharArray(buffer, int(n));
 }
 
 bool WritePrivateProfileString(const QString &section, const QString &key, const QString &value,
                                const QString &path)
 {
-    if (section.trimmed().isEmpty() || key.trimmed().isEmpty() || hasLineBreak(section) || hasLineBreak(key)
-        || hasLineBreak(value))
+    if (!ProfileEntryReadsBack(section, key, value))
         return false;
     FileMutex lock(path);
     const QString temp = path + QStringLiteral(".tavro-tmp");
@@ -94,12 +95,18 @@ bool WritePrivateProfileString(const QString &section, const QString &key, const
     const bool exists = GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
     if (exists && !CopyFileW(W(path), W(temp), FALSE))
         return false;
-    // Windows makes a new file in the ANSI code page and writes '?' for what it cannot hold.
-    if (!(exists && IsUnicodeFile(temp)) && !(FitsAnsi(section) && FitsAnsi(key) && FitsAnsi(value))) {
-        DeleteFileW(W(temp));
-        return false;
+    // Windows makes a new file in the ANSI code page and writes '?' for what it cannot hold:
+    // a name it cannot hold would not be found again, and a value goes in the escaped
+    // one-line form that reads back whole.
+    QString stored = value;
+    if (!(exists && IsUnicodeFile(temp))) {
+        if (!FitsAnsi(section) || !FitsAnsi(key)) {
+            DeleteFileW(W(temp));
+            return false;
+        }
+        stored = NarrowProfileValue(value, FitsAnsiChar);
     }
-    if (!WritePrivateProfileStringW(W(section), W(key), W(value), W(temp))
+    if (!WritePrivateProfileStringW(W(section), W(key), W(stored), W(temp))
         || !MoveFileExW(W(temp), W(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileW(W(temp));
         return false;

@@ -66,6 +66,30 @@ int hexUnit(const QString &s, qsizetype at)
 
 } // namespace
 
+bool IsProfileBlank(QChar c)
+{
+    const char16_t u = c.unicode();
+    // Ctrl-Z, which old editors put at a file's end, counts as a blank as on Windows.
+    return u == ' ' || u == '\t' || u == '\r' || u == '\v' || u == '\f' || u == 0x1A;
+}
+
+QString TrimProfileBlanks(const QString &s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && IsProfileBlank(s[b]))
+        ++b;
+    while (e > b && IsProfileBlank(s[e - 1]))
+        --e;
+    return s.mid(b, e - b);
+}
+
+bool ProfileEntryReadsBack(const QString &section, const QString &key, const QString &value)
+{
+    const QString sec = TrimProfileBlanks(section), name = TrimProfileBlanks(key);
+    return !sec.isEmpty() && !hasLineBreak(sec) && !sec.contains(u']') && !name.isEmpty() && !hasLineBreak(name)
+           && !name.contains(u'=') && !name.startsWith(u'[') && !hasLineBreak(value);
+}
+
 QString EncodeProfileValue(const QString &value)
 {
     if (!hasLineBreak(value) && !value.startsWith(Marker))

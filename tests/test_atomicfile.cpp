@@ -1,5 +1,6 @@
 #include "config/inifile.h"
 #include "platform/atomicfile.h"
+#include "platform/privateprofile.h"
 #include "tests/fixtures/TempEnv.h"
 #include "tests/fixtures/TestAccounts.h"
 
@@ -8,6 +9,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -204,4 +207,34 @@ TEST_F(AtomicFile, ProfileAndApplicationFilesStayEditableByTheAdministratorsGrou
         EXPECT_EQ(m.mode, 0664u) << qPrintable(file);
     }
     ExpectOnly(data + "/config", {"Fresh.ini", "Office.ini"});
+}
+
+TEST(AtomicProfileWrite, FailedWriteLeavesTheOldFileWhole)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("test.ini"));
+    const QByteArray original = "[S]\r\nk=old\r\n";
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(original);
+    }
+
+    // A file size limit makes the write fail part-way, as a full disk would.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = platform::WritePrivateProfileString("S", "k", QString(4000, u'n'), path);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(written);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), original);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"test.ini"})
+        << "no temporary file left behind";
 }

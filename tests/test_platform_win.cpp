@@ -128,13 +128,16 @@ TEST(WindowsPrivateProfile, WindowsRulesWithWholeFileWrites)
     EXPECT_EQ(platform::GetPrivateProfileString(QStringLiteral("Server"), QStringLiteral("Long"), QString(), path).size(),
               platform::MaxProfileValueLength);
 
-    // A new file is ANSI text as Windows makes it, and an ANSI file refuses what it cannot
-    // hold rather than storing '?'; a UTF-16 file holds every character.
+    // A new file is ANSI text as Windows makes it; a value an ANSI file cannot hold goes
+    // in the escaped one-line form rather than as '?', and a name it cannot hold is refused.
     const QString fresh = QDir::toNativeSeparators(dir.filePath(QStringLiteral("fresh.ini")));
     ASSERT_TRUE(platform::WritePrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("Zoë"), fresh));
     EXPECT_EQ(ReadAll(fresh), QByteArray("[S]\r\nK=Zo\xEB\r\n"));
-    EXPECT_FALSE(platform::WritePrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("Ωmega"), fresh));
-    EXPECT_EQ(platform::GetPrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), QString(), fresh), QStringLiteral("Zoë"));
+    ASSERT_TRUE(platform::WritePrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("Ωmega"), fresh));
+    EXPECT_EQ(ReadAll(fresh), QByteArray("[S]\r\nK=\\:\\u03a9mega\r\n"));
+    EXPECT_EQ(platform::DecodeProfileValue(platform::GetPrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), QString(), fresh)),
+              QStringLiteral("Ωmega"));
+    EXPECT_FALSE(platform::WritePrivateProfileString(QStringLiteral("S"), QStringLiteral("Ωk"), QStringLiteral("1"), fresh));
     const QString wide = QDir::toNativeSeparators(dir.filePath(QStringLiteral("wide.ini")));
     WriteAll(wide, QByteArray("\xFF\xFE[\0S\0]\0\r\0\n\0", 12));
     ASSERT_TRUE(platform::WritePrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("Ωmega"), wide));
