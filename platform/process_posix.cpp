@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include "platform/errnocodes_p.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/messageloop.h"
@@ -37,24 +38,6 @@ namespace platform {
 
 namespace {
 
-// Errno values and the Windows codes callers know them by. Codes with the customer
-// bit carry an errno that has no counterpart, so its text can still be found.
-struct ErrnoCode {
-    int err;
-    quint32 code;
-};
-constexpr ErrnoCode kErrnoCodes[] = {
-    {ENOENT, ERROR_FILE_NOT_FOUND}, {ENOTDIR, ERROR_PATH_NOT_FOUND},
-    {EACCES, ERROR_ACCESS_DENIED},  {EPERM, ERROR_ACCESS_DENIED},
-    {EISDIR, ERROR_ACCESS_DENIED},  {EBADF, ERROR_INVALID_HANDLE},
-    {ECHILD, ERROR_INVALID_HANDLE}, {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
-    {EMFILE, 4},                    {ENFILE, 4},
-    {ETXTBSY, 32},                  {EINVAL, ERROR_INVALID_PARAMETER},
-    {ENOSPC, 112},                  {ENOEXEC, ERROR_BAD_EXE_FORMAT},
-    {ELIBBAD, ERROR_BAD_EXE_FORMAT}, {E2BIG, ERROR_FILENAME_EXCED_RANGE},
-    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE}, {ELOOP, 1921},
-};
-constexpr quint32 kCustomerBit = 0x20000000;
 // The descriptor a script read from a server reaches the shell on.
 constexpr int kScriptFd = 3;
 
@@ -594,24 +577,12 @@ quint32 ChangeCurrentDirectory(const QString &path)
     return ::chdir(native.constData()) == 0 ? 0 : ErrorCodeFromErrno(errno);
 }
 
-quint32 ErrorCodeFromErrno(int err)
-{
-    for (const ErrnoCode &entry : kErrnoCodes)
-        if (entry.err == err)
-            return entry.code;
-    return kCustomerBit | quint32(err);
-}
-
 QString ErrorCodeText(quint32 code)
 {
-    if (code & kCustomerBit)
-        return SystemErrorText(int(code & 0xFFFF));
     if (code == 0)
         return SystemErrorText(0);
-    for (const ErrnoCode &entry : kErrnoCodes)
-        if (entry.code == code)
-            return SystemErrorText(entry.err);
-    return QStringLiteral("System error %1").arg(code);
+    const int err = ErrnoOfCode(code);
+    return err >= 0 ? SystemErrorText(err) : QStringLiteral("System error %1").arg(code);
 }
 
 } // namespace platform

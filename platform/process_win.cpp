@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include "platform/errnocodes_p.h"
 #include "platform/errors.h"
 #include "platform/messageloop.h"
 
@@ -23,24 +24,6 @@ namespace platform {
 
 namespace {
 
-// Errno values of the C runtime and the Windows codes callers know them by. Codes with
-// the customer bit carry an errno that has no counterpart, so its text can still be found.
-struct ErrnoCode {
-    int err;
-    quint32 code;
-};
-constexpr ErrnoCode kErrnoCodes[] = {
-    {ENOENT, ERROR_FILE_NOT_FOUND}, {ENOTDIR, ERROR_PATH_NOT_FOUND},
-    {EACCES, ERROR_ACCESS_DENIED},  {EPERM, ERROR_ACCESS_DENIED},
-    {EISDIR, ERROR_ACCESS_DENIED},  {EBADF, ERROR_INVALID_HANDLE},
-    {ECHILD, ERROR_INVALID_HANDLE}, {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
-    {EMFILE, 4},                    {ENFILE, 4},
-    {ETXTBSY, 32},                  {EINVAL, ERROR_INVALID_PARAMETER},
-    {ENOSPC, 112},                  {ENOEXEC, ERROR_BAD_EXE_FORMAT},
-    {E2BIG, ERROR_FILENAME_EXCED_RANGE}, {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
-    {ELOOP, 1921},
-};
-constexpr quint32 kCustomerBit = 0x20000000;
 
 // The process handles we hold. A handle value is only looked at or closed while it is
 // ours: after CloseProcessHandle the value may already name another object of this
@@ -249,18 +232,10 @@ quint32 ChangeCurrentDirectory(const QString &path)
     return SetCurrentDirectoryW(native.c_str()) ? 0 : lastError(ERROR_PATH_NOT_FOUND);
 }
 
-quint32 ErrorCodeFromErrno(int err)
-{
-    for (const ErrnoCode &entry : kErrnoCodes)
-        if (entry.err == err)
-            return entry.code;
-    return kCustomerBit | quint32(err);
-}
-
 QString ErrorCodeText(quint32 code)
 {
-    if (code & kCustomerBit)
-        return QString::fromLocal8Bit(std::strerror(int(code & 0xFFFF)));
+    if (code & ErrnoCustomerBit)
+        return QString::fromLocal8Bit(std::strerror(ErrnoOfCode(code)));
     // The system's sentence, shown inside our own messages ("...: text"): one line,
     // without its full stop, as the other platforms give it.
     QString text = SystemErrorText(int(code)).simplified();
