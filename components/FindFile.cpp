@@ -592,6 +592,13 @@ void TFindFile::SearchThreadTerminated()
         return;
     }
     ServiceHandover(); // finds still queued go out before OnComplete
+    {
+        // The body's end seen under the handover's lock, so the next search may drop the
+        // handover: the join below is Qt's, which thread checkers cannot see.
+        Handover &h = *fHandover;
+        std::unique_lock lock(h.Lock);
+        h.Changed.wait(lock, [&] { return h.BodyEnded; });
+    }
     fThread->wait();
     delete fThread;
     fThread = nullptr;
