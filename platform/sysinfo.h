@@ -70,7 +70,7 @@ QStringList ParseWinsServers(const QByteArray &smbConf);
 // Milliseconds since the last keyboard or mouse input; 0 when no source answers.
 quint32 IdleMilliseconds();
 // Whether this desktop reports an idle time at all (X11's screen saver, or under Wayland the
-// compositor over the session bus).
+// compositor: over the session bus or through ext-idle-notify).
 bool IdleTimeAvailable();
 bool IsRemoteSession();
 bool IsAdministrator();

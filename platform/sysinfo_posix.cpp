@@ -1,5 +1,7 @@
 #include "platform/sysinfo.h"
 
+#include "platform/waylandidle_p.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusReply>
@@ -382,9 +384,13 @@ std::optional<quint32> X11Idle()
 std::optional<quint32> IdleSource()
 {
     // Under Wayland an X11 server (XWayland) sees only input to X11 windows: an active
-    // user would look idle. There only the compositor is asked.
-    if (WaylandSession())
-        return CompositorIdle();
+    // user would look idle. There only the compositor is asked: over the session bus, else
+    // through the idle and resume events it pushes (KWin, wlroots).
+    if (WaylandSession()) {
+        if (const std::optional<quint32> idle = CompositorIdle())
+            return idle;
+        return WaylandNotifiedIdle();
+    }
 #ifdef TAVRO_HAVE_XSS
     return X11Idle();
 #else
