@@ -62,7 +62,6 @@ quint32 VersionOf(void *proxy)
 
 class IdleNotification {
 public:
-    ~IdleNotification() { drop(); }
     std::optional<quint32> idleMs();
 
 private:
@@ -280,8 +279,10 @@ std::optional<quint32> IdleNotification::idleMs()
 
 std::optional<quint32> WaylandNotifiedIdle()
 {
-    static IdleNotification notification;
-    return notification.idleMs();
+    // Kept to the end of the process, which closes the connection: no teardown at exit,
+    // when the library table and the application may be gone already.
+    static auto *notification = new IdleNotification;
+    return notification->idleMs();
 }
 
 } // namespace platform
