@@ -12,8 +12,8 @@
 #include <ext-idle-notify-v1-client-protocol.h>
 
 // libwayland-client is opened on first use, so its wl_seat description is not linked: the
-// generated tables may name it only weakly. It types an object argument of a request,
-// which the client side never reads.
+// generated tables may name it only weakly. It types the seat argument of a request, which
+// the client never checks; libwayland reads a null type as "any interface".
 extern "C" const wl_interface wl_seat_interface __attribute__((weak));
 #include <ext-idle-notify-v1-protocol.c>
 
@@ -58,6 +58,13 @@ wl_proxy *Request(void *proxy, quint32 opcode, const wl_interface *created, quin
 quint32 VersionOf(void *proxy)
 {
     return Wayland().wl_proxy_get_version(static_cast<wl_proxy *>(proxy));
+}
+
+template <class Listener>
+void Listen(wl_proxy *proxy, const Listener &listener, void *data)
+{
+    // libwayland takes the table as an array of function pointers and never writes to it.
+    Wayland().wl_proxy_add_listener(proxy, reinterpret_cast<void (**)()>(const_cast<Listener *>(&listener)), data);
 }
 
 class IdleNotification {
@@ -159,7 +166,7 @@ bool IdleNotification::roundTrip()
     if (!callback)
         return false;
     m_synced = false;
-    Wayland().wl_proxy_add_listener(callback, reinterpret_cast<void (**)()>(const_cast<wl_callback_listener *>(&SyncListener)), this);
+    Listen(callback, SyncListener, this);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(SetupWaitMs);
     bool ok = true;
     while (ok && !m_synced) {
@@ -182,7 +189,7 @@ bool IdleNotification::open()
     m_registry = Request(m_display, WL_DISPLAY_GET_REGISTRY, w.wl_registry_interface, VersionOf(m_display), nullptr);
     if (!m_registry)
         return false;
-    w.wl_proxy_add_listener(m_registry, reinterpret_cast<void (**)()>(const_cast<wl_registry_listener *>(&RegistryListener)), this);
+    Listen(m_registry, RegistryListener, this);
     if (!roundTrip())
         return false;
     if (!m_seatName || !m_notifierName) {
@@ -199,8 +206,7 @@ bool IdleNotification::open()
                              VersionOf(m_notifier), nullptr, NotifyTimeoutMs, m_seat);
     if (!m_notification)
         return false;
-    w.wl_proxy_add_listener(m_notification,
-                            reinterpret_cast<void (**)()>(const_cast<ext_idle_notification_v1_listener *>(&NotificationListener)), this);
+    Listen(m_notification, NotificationListener, this);
     // A compositor that refuses the notification says so now, not at the next question.
     if (!roundTrip())
         return false;
