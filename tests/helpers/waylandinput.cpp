@@ -50,13 +50,14 @@ int main(int argc, char **argv)
     wl_registry_add_listener(registry, &listener, &globals);
     if (wl_display_roundtrip(display) < 0)
         return 1;
+    org_kde_kwin_fake_input *input = nullptr;
     if (std::strcmp(argv[1], "globals") == 0) {
         for (const std::string &name : globals.names)
             std::printf("%s\n", name.c_str());
     } else if (std::strcmp(argv[1], "move") == 0) {
         if (!globals.fakeInput)
             return 3;
-        auto *input = static_cast<org_kde_kwin_fake_input *>(
+        input = static_cast<org_kde_kwin_fake_input *>(
             wl_registry_bind(registry, globals.fakeInput, &org_kde_kwin_fake_input_interface, 1));
         org_kde_kwin_fake_input_authenticate(input, "Tavro Login tests", "input for the idle-time tests");
         org_kde_kwin_fake_input_pointer_motion(input, wl_fixed_from_int(5), wl_fixed_from_int(3));
@@ -65,8 +66,10 @@ int main(int argc, char **argv)
         return 2;
     }
     // Handled by the compositor once it answers this round trip.
-    if (wl_display_roundtrip(display) < 0)
-        return 1;
+    const bool handled = wl_display_roundtrip(display) >= 0;
+    if (input)
+        org_kde_kwin_fake_input_destroy(input);
+    wl_registry_destroy(registry);
     wl_display_disconnect(display);
-    return 0;
+    return handled ? 0 : 1;
 }
