@@ -1,6 +1,5 @@
 #include <QDialog>
 #include <QDir>
-#include <QIcon>
 #include <memory>
 
 #include "app/application.h"
@@ -8,6 +7,7 @@
 #include "app/configlink.h"
 #include "app/login.h"
 #include "app/netuse.h"
+#include "app/pictures.h"
 #include "config/csl.h"
 #include "config/inifile.h"
 #include "platform/memoryguard.h"
@@ -26,7 +26,7 @@ int main(int argc, char **argv)
     TTavroApplication app(argc, argv);
     // No display name: Qt would append it to every title bar.
     QApplication::setApplicationName(QStringLiteral("tavrologin"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/trayicon.png")));
+    QApplication::setWindowIcon(ProgramIcon(QStringLiteral(":/app/trayicon.png")));
     // The login window hides to the notification area: hiding it must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     // Logon scripts find `tavrologin net use` beside the running program.
