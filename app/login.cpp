@@ -712,6 +712,8 @@ void TTavroNetLoginForm::ConfigurePanelClick()
         ShowStatusMessage(QStringLiteral("You need to be an Administrator to modify the session details."));
         return;
     }
+    if (!FormConfigure && BuildFormConfigure)
+        FormConfigure = BuildFormConfigure();
     if (FormConfigure)
         FormConfigure->exec();
 }

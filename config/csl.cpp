@@ -97,8 +97,40 @@ void SetEntrySubItems(QTreeWidgetItem *item, const QStringList &subItems)
     item->setData(0, SubItemsRole, subItems);
 }
 
+TConfigureReading ReadForConfigureWindow()
+{
+    TConfigureReading reading;
+    try {
+        LoadAppSettings();
+        ReadProfile(AppSettings.AppDefaultProfile);
+        TFindFile finder;
+        finder.setLocation(GetProfileFolder());
+        finder.setFilename(QStringLiteral("*.ini"));
+        finder.OnFound = [&reading](QObject *, const QString &, TSearchRec &FileInfo) {
+            reading.profiles << ProfileName(FileInfo.Name);
+        };
+        finder.Execute();
+    } catch (...) {
+        reading.error = std::current_exception();
+    }
+    return reading;
+}
+
 TFormConfigure::TFormConfigure(QWidget *parent)
     : QDialog(parent), ui(std::make_unique<Ui::TFormConfigure>())
+{
+    Build();
+    Guarded([this] { FormCreate(nullptr); });
+}
+
+TFormConfigure::TFormConfigure(const TConfigureReading &reading, QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TFormConfigure>())
+{
+    Build();
+    Guarded([this, &reading] { FormCreate(&reading); });
+}
+
+void TFormConfigure::Build()
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -182,8 +214,6 @@ TFormConfigure::TFormConfigure(QWidget *parent)
                 };
                 SelectionChanged(entries(selected), entries(deselected));
             });
-
-    Guarded([this] { FormCreate(); });
 }
 
 TFormConfigure::~TFormConfigure() = default;
@@ -262,10 +292,15 @@ void TFormConfigure::DeleteEntry(QTreeWidgetItem *item)
     delete item;
 }
 
-void TFormConfigure::FormCreate()
+void TFormConfigure::FormCreate(const TConfigureReading *ahead)
 {
     setWindowTitle(QStringLiteral("Tavro Login v") + GetExeVersion());
     ResetProfileEditor();
+    if (ahead) {
+        for (const QString &name : ahead->profiles)
+            AddListedProfile(name);
+        return;
+    }
     LoadAppSettings();
     ReadProfile(AppSettings.AppDefaultProfile);
     ShowAllProfiles();
@@ -282,7 +317,11 @@ void TFormConfigure::FindFileFound(QObject *Sender, const QString &Folder, TSear
 {
     Q_UNUSED(Sender);
     Q_UNUSED(Folder);
-    const QString name = ProfileName(FileInfo.Name);
+    AddListedProfile(ProfileName(FileInfo.Name));
+}
+
+void TFormConfigure::AddListedProfile(const QString &name)
+{
     ListViewCombo->addTopLevelItem(new QTreeWidgetItem(QStringList{name}));
     ConfigProfiles->addItem(name);
 }
