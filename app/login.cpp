@@ -153,12 +153,12 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
 {
     // The pictures live in this static library: make sure they are registered.
     Q_INIT_RESOURCE(resources);
+    // Before the controls exist, so that they are measured in this face only.
+    setFont(platform::DialogFont());
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     setFixedSize(348, 176);
-
-    setFont(platform::DialogFont());
 
     MessagePanel = ui->MessagePanel;
     MessageImage = ui->MessageImage;
