@@ -27,7 +27,6 @@
 #include "app/application.h"
 #include "app/login.h"
 #include "app/startup.h"
-#include "config/csl.h"
 
 namespace {
 

@@ -33,6 +33,7 @@ const QString AddCaption = QStringLiteral("&Add");
 const QString UpdateCaption = QStringLiteral("&Update");
 const QString DefaultMarker = QStringLiteral("Yes");
 const QString IniExt = QStringLiteral(".ini");
+const QString IniMask = QStringLiteral("*.ini");
 constexpr int SubItemsRole = Qt::UserRole + 1;
 
 // A profile file name less its last four characters (".ini").
@@ -49,6 +50,14 @@ int StrictToInt(const QString &text)
     if (!ok || text.isEmpty() || text.at(0).isSpace() || text.back().isSpace())
         throw Exception(QStringLiteral("'%1' is not a valid integer value").arg(text));
     return value;
+}
+
+// Every profile file the folder holds, to the finder's OnFound in its order.
+void ListProfileFolder(TFindFile &finder)
+{
+    finder.setLocation(GetProfileFolder());
+    finder.setFilename(IniMask);
+    finder.Execute();
 }
 
 void FocusIfShowing(QWidget *widget)
@@ -104,12 +113,10 @@ TConfigureReading ReadForConfigureWindow()
         LoadAppSettings();
         ReadProfile(AppSettings.AppDefaultProfile);
         TFindFile finder;
-        finder.setLocation(GetProfileFolder());
-        finder.setFilename(QStringLiteral("*.ini"));
         finder.OnFound = [&reading](QObject *, const QString &, TSearchRec &FileInfo) {
             reading.profiles << ProfileName(FileInfo.Name);
         };
-        finder.Execute();
+        ListProfileFolder(finder);
     } catch (...) {
         reading.error = std::current_exception();
     }
@@ -308,9 +315,7 @@ void TFormConfigure::FormCreate(const TConfigureReading *ahead)
 
 void TFormConfigure::ShowAllProfiles()
 {
-    FindFile->setLocation(GetProfileFolder());
-    FindFile->setFilename(QStringLiteral("*.ini"));
-    FindFile->Execute();
+    ListProfileFolder(*FindFile);
 }
 
 void TFormConfigure::FindFileFound(QObject *Sender, const QString &Folder, TSearchRec &FileInfo)
