@@ -16,3 +16,20 @@ void ConnectConfigureWindow(TTavroNetLoginForm &login, TFormConfigure &configure
         login.UsernameEdit->setFocus();
     };
 }
+
+void ConnectConfigureWindowLater(TTavroNetLoginForm &login)
+{
+    const TConfigureReading reading = ReadForConfigureWindow();
+    if (reading.error) {
+        try {
+            std::rethrow_exception(reading.error);
+        } catch (...) {
+            HandleException();
+        }
+    }
+    login.BuildFormConfigure = [&login, profiles = reading.profiles] {
+        auto *configure = new TFormConfigure(TConfigureReading{profiles, nullptr}, &login);
+        ConnectConfigureWindow(login, *configure);
+        return configure;
+    };
+}

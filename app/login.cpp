@@ -28,6 +28,7 @@
 
 #include "app/application.h"
 #include "app/panellabel.h"
+#include "app/pictures.h"
 #include "app/screensnap.h"
 #include "app/statuslabel.h"
 #include "app/sessionlog.h"
@@ -152,12 +153,12 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
 {
     // The pictures live in this static library: make sure they are registered.
     Q_INIT_RESOURCE(resources);
+    // Before the controls exist, so that they are measured in this face only.
+    setFont(platform::DialogFont());
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     setFixedSize(348, 176);
-
-    setFont(platform::DialogFont());
 
     MessagePanel = ui->MessagePanel;
     MessageImage = ui->MessageImage;
@@ -171,6 +172,9 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
     ConfigurePanel = ui->ConfigurePanel;
     ConfigureImage = ui->ConfigureImage;
     ConfigureLabel = ui->ConfigureLabel;
+    MessageImage->setPixmap(ReadPicture(QStringLiteral(":/app/logo.png"), "png"));
+    LoginImage->setPixmap(ReadPicture(QStringLiteral(":/app/login.png"), "png"));
+    ConfigureImage->setPixmap(ReadPicture(QStringLiteral(":/app/configure.png"), "png"));
     auto *passwordStyle = new TPasswordStyle;
     passwordStyle->setParent(PasswordEdit);
     PasswordEdit->setStyle(passwordStyle);
@@ -206,13 +210,13 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
 
     TavroMenu = new QMenu(this);
     TavroMenu->setObjectName(QStringLiteral("TavroMenu"));
-    LogOffMenu = TavroMenu->addAction(QIcon(QStringLiteral(":/app/logoff-menu.png")), QStringLiteral("Log Off"));
+    LogOffMenu = TavroMenu->addAction(ProgramIcon(QStringLiteral(":/app/logoff-menu.png")), QStringLiteral("Log Off"));
     LogOffMenu->setObjectName(QStringLiteral("LogOffMenu"));
     TavroMenu->setDefaultAction(LogOffMenu);
     N2 = TavroMenu->addSeparator();
     // No text: the style would draw it beside the line.
     N2->setObjectName(QStringLiteral("N2"));
-    ExitMenu = TavroMenu->addAction(QIcon(QStringLiteral(":/app/exit-menu.png")), QStringLiteral("E&xit"));
+    ExitMenu = TavroMenu->addAction(ProgramIcon(QStringLiteral(":/app/exit-menu.png")), QStringLiteral("E&xit"));
     ExitMenu->setObjectName(QStringLiteral("ExitMenu"));
     connect(LogOffMenu, &QAction::triggered, this, [this] { Guarded([this] { LoginButtonClick(); }); });
     connect(ExitMenu, &QAction::triggered, this, [this] { Guarded([this] { ExitMenuClick(); }); });
@@ -233,7 +237,7 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
         FindFileFound(Sender, Folder, FileInfo);
     };
 
-    TrayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/app/trayicon.png")), this);
+    TrayIcon = new QSystemTrayIcon(ProgramIcon(QStringLiteral(":/app/trayicon.png")), this);
     TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
     TrayIcon->setContextMenu(TavroMenu);
     TrayIcon->setToolTip(ApplicationTitle);
@@ -378,8 +382,8 @@ void TTavroNetLoginForm::ApplyTheme()
     bmpBackground = QPixmap();
     const QString path = ProfileSettings.ProfileWallpaper;
     if (platform::FileExists(path)) {
-        QPixmap picture;
-        if (!picture.load(path, "BMP"))
+        const QPixmap picture = ReadPicture(path, "bmp");
+        if (picture.isNull())
             throw Exception(QStringLiteral("Bitmap image is not valid"));
         bmpBackground = picture;
     }
@@ -708,6 +712,8 @@ void TTavroNetLoginForm::ConfigurePanelClick()
         ShowStatusMessage(QStringLiteral("You need to be an Administrator to modify the session details."));
         return;
     }
+    if (!FormConfigure && BuildFormConfigure)
+        FormConfigure = BuildFormConfigure();
     if (FormConfigure)
         FormConfigure->exec();
 }

@@ -97,8 +97,10 @@ public:
     QSystemTrayIcon *TrayIcon = nullptr;
     QObject *ApplicationEvents = nullptr;
 
-    // The configuration window, shown modally from the Configure panel.
+    // The configuration window, shown modally from the Configure panel; built by
+    // BuildFormConfigure at its first showing when it is not there yet.
     QDialog *FormConfigure = nullptr;
+    std::function<QDialog *()> BuildFormConfigure;
     // Called when the window has closed: the program ends.
     std::function<void()> OnClose;
 

@@ -1,7 +1,6 @@
 #include "app/netuse.h"
 
 #include <QCoreApplication>
-#include <QLocalSocket>
 #include <cstdio>
 
 #include "app/netuserequest.h"
@@ -32,18 +31,14 @@ int RunNetUseCommand(int argc, char **argv)
     if (!request)
         return Fail(error);
     const QString name = platform::PrivateSocketName(QStringLiteral("net-use"));
-    QLocalSocket socket;
-    if (!name.isEmpty())
-        socket.connectToServer(name);
-    if (name.isEmpty() || !socket.waitForConnected(2000))
-        return Fail(QStringLiteral("no running Tavro Login client answers: start it and log on first."));
-    socket.write(EncodeNetUseRequest(*request));
-    if (!socket.waitForBytesWritten(2000))
-        return Fail(QStringLiteral("the running client did not take the request."));
     QByteArray answer;
-    while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(ReplyTimeoutMs))
-        answer += socket.readAll();
-    answer += socket.readAll();
+    const platform::LocalRequestResult sent =
+        name.isEmpty() ? platform::LocalRequestResult::NoServer
+                       : platform::SendLocalRequest(name, EncodeNetUseRequest(*request), ReplyTimeoutMs, &answer);
+    if (sent == platform::LocalRequestResult::NoServer)
+        return Fail(QStringLiteral("no running Tavro Login client answers: start it and log on first."));
+    if (sent == platform::LocalRequestResult::NotTaken)
+        return Fail(QStringLiteral("the running client did not take the request."));
     const std::optional<TNetUseReply> reply = DecodeNetUseReply(answer);
     if (!reply)
         return Fail(QStringLiteral("the running client gave no answer."));

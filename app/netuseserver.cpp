@@ -1,12 +1,7 @@
 #include "app/netuseserver.h"
 
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QScopeGuard>
-#include <QTimer>
-#include <QVariant>
 
-#include "platform/localipc.h"
 #include "platform/netprovider.h"
 
 namespace {
@@ -41,56 +36,31 @@ bool TNetUseServer::Listen()
     m_name = platform::PrivateSocketName(SocketBaseName);
     if (m_name.isEmpty())
         return false;
-    {
-        // A socket left by a copy that crashed is taken over; one that answers is not.
-        QLocalSocket probe;
-        probe.connectToServer(m_name);
-        if (probe.waitForConnected(500))
-            return false;
-    }
-    QLocalServer::removeServer(m_name);
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, &TNetUseServer::Accept);
-    return m_server->listen(m_name);
+    // A socket left by a copy that crashed is taken over; one that answers is not.
+    if (platform::LocalSocketAnswers(m_name, 500))
+        return false;
+    delete m_server;
+    m_server = new platform::LocalRequestServer(MaxNetUseLine, RequestTimeoutMs, this);
+    m_server->OnRequest = [this](platform::LocalRequestServer::Client client, const QByteArray &line, bool sameUser) {
+        Take(client, line, sameUser);
+    };
+    return m_server->Listen(m_name);
 }
 
-void TNetUseServer::Accept()
+void TNetUseServer::Take(platform::LocalRequestServer::Client client, const QByteArray &line, bool sameUser)
 {
-    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        if (!platform::PeerIsSameUser(socket->socketDescriptor())) {
-            if (Log)
-                Log(platform::LogWarning, QStringLiteral("A net use request from another user was refused"));
-            socket->write(EncodeNetUseReply({2, Failure(platform::NET_ERROR_ACCESS_DENIED, QStringLiteral("net use"))}));
-            socket->disconnectFromServer();
-            continue;
-        }
-        // A client that never finishes its line is dropped.
-        QTimer::singleShot(RequestTimeoutMs, socket, [socket] {
-            if (socket->property("tavroRequest").isNull())
-                socket->abort();
-        });
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { Read(socket); });
-        Read(socket);
+    if (!sameUser) {
+        if (Log)
+            Log(platform::LogWarning, QStringLiteral("A net use request from another user was refused"));
+        m_server->Reply(client, EncodeNetUseReply({2, Failure(platform::NET_ERROR_ACCESS_DENIED, QStringLiteral("net use"))}));
+        return;
     }
-}
-
-void TNetUseServer::Read(QLocalSocket *socket)
-{
-    if (!socket->property("tavroRequest").isNull())
-        return;
-    if (!socket->canReadLine() && socket->bytesAvailable() < MaxNetUseLine)
-        return;
-    const QByteArray line = socket->readLine(MaxNetUseLine + 1);
     const std::optional<TNetUseRequest> request = DecodeNetUseRequest(line);
-    socket->setProperty("tavroRequest", true);
     if (!request) {
-        socket->write(EncodeNetUseReply({2, QStringLiteral("The request is not understood.\n")}));
-        socket->disconnectFromServer();
+        m_server->Reply(client, EncodeNetUseReply({2, QStringLiteral("The request is not understood.\n")}));
         return;
     }
-    m_queue.emplace_back(socket, *request);
+    m_queue.emplace_back(client, *request);
     ServeQueued();
 }
 
@@ -103,15 +73,14 @@ void TNetUseServer::ServeQueued()
     m_serving = true;
     const auto done = qScopeGuard([this] { m_serving = false; });
     while (!m_queue.empty()) {
-        auto [socket, request] = m_queue.front();
+        const auto [client, request] = m_queue.front();
         m_queue.pop_front();
-        if (!socket)
+        // A script that gave up is not acted for.
+        if (!m_server->Waiting(client)) {
+            m_server->Reply(client, QByteArray());
             continue;
-        const TNetUseReply reply = Handle(request);
-        if (socket && socket->state() == QLocalSocket::ConnectedState) {
-            socket->write(EncodeNetUseReply(reply));
-            socket->disconnectFromServer();
         }
+        m_server->Reply(client, EncodeNetUseReply(Handle(request)));
     }
 }
 

@@ -1,15 +1,12 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <deque>
 #include <functional>
 
 #include "app/netuserequest.h"
 #include "platform/journal.h"
-
-class QLocalServer;
-class QLocalSocket;
+#include "platform/localipc.h"
 
 // The running copy's side of `tavrologin net use`: requests from this user's logon
 // scripts over a private local socket, answered one at a time with the credentials of
@@ -32,12 +29,11 @@ public:
     std::function<void(platform::LogPriority, const QString &)> Log;
 
 private:
-    void Accept();
-    void Read(QLocalSocket *socket);
+    void Take(platform::LocalRequestServer::Client client, const QByteArray &line, bool sameUser);
     void ServeQueued();
 
-    QLocalServer *m_server = nullptr;
+    platform::LocalRequestServer *m_server = nullptr;
     QString m_name;
-    std::deque<std::pair<QPointer<QLocalSocket>, TNetUseRequest>> m_queue;
+    std::deque<std::pair<platform::LocalRequestServer::Client, TNetUseRequest>> m_queue;
     bool m_serving = false;
 };

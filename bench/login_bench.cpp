@@ -1,6 +1,7 @@
 // Start-up, second-copy and idle figures of the login client, each in fresh processes.
 //   login_bench startup [RUNS]       process start -> login window shown (offscreen), median,
-//                                    against bare_widget (one Qt window) in the same run
+//                                    against bare_widget (one Qt window) in the same run; the
+//                                    child runs the program's own start (both windows)
 //   login_bench second-copy [RUNS]   a second tavrologin next to a running one: start -> end
 //   login_bench idle [SECONDS]       a client logged on to a private Samba server, left idle:
 //                                    CPU share of one core and resident memory, and the
@@ -23,8 +24,9 @@
 #include <string>
 #include <unistd.h>
 
+#include "app/application.h"
 #include "app/login.h"
-#include "config/inifile.h"
+#include "app/startup.h"
 
 namespace {
 
@@ -82,15 +84,13 @@ QProcessEnvironment PrivateEnv(const QTemporaryDir &dir)
     return env;
 }
 
-// Child: what the program does up to the shown window, then the time it was shown.
+// Child: the program's own start up to the shown window, then the time it was shown.
 int ChildStartup(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    SetProfileDefaults();
-    SetAppDefaults();
-    TTavroNetLoginForm form;
-    form.show();
+    TTavroApplication app(argc, argv);
+    const TLoginClient client = StartLoginClient();
+    if (!client.form || !client.form->isVisible())
+        return 1;
     QCoreApplication::processEvents();
     const qint64 shown = MonotonicNs();
     std::printf("%lld %d\n", shown, MappedLibraries(QStringLiteral("self")).all);
@@ -192,12 +192,11 @@ int SecondCopy(int runs)
 // Child: logs on with the password from standard input, then sits idle in the loop.
 int ChildIdle(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    SetProfileDefaults();
-    SetAppDefaults();
-    TTavroNetLoginForm form;
-    form.show();
+    TTavroApplication app(argc, argv);
+    const TLoginClient client = StartLoginClient();
+    if (!client.form)
+        return 1;
+    TTavroNetLoginForm &form = *client.form;
     std::string password;
     std::getline(std::cin, password);
     form.UsernameEdit->setText(QStringLiteral("bench"));

@@ -33,6 +33,7 @@ const QString AddCaption = QStringLiteral("&Add");
 const QString UpdateCaption = QStringLiteral("&Update");
 const QString DefaultMarker = QStringLiteral("Yes");
 const QString IniExt = QStringLiteral(".ini");
+const QString IniMask = QStringLiteral("*.ini");
 constexpr int SubItemsRole = Qt::UserRole + 1;
 
 // A profile file name less its last four characters (".ini").
@@ -49,6 +50,14 @@ int StrictToInt(const QString &text)
     if (!ok || text.isEmpty() || text.at(0).isSpace() || text.back().isSpace())
         throw Exception(QStringLiteral("'%1' is not a valid integer value").arg(text));
     return value;
+}
+
+// Every profile file the folder holds, to the finder's OnFound in its order.
+void ListProfileFolder(TFindFile &finder)
+{
+    finder.setLocation(GetProfileFolder());
+    finder.setFilename(IniMask);
+    finder.Execute();
 }
 
 void FocusIfShowing(QWidget *widget)
@@ -97,8 +106,38 @@ void SetEntrySubItems(QTreeWidgetItem *item, const QStringList &subItems)
     item->setData(0, SubItemsRole, subItems);
 }
 
+TConfigureReading ReadForConfigureWindow()
+{
+    TConfigureReading reading;
+    try {
+        LoadAppSettings();
+        ReadProfile(AppSettings.AppDefaultProfile);
+        TFindFile finder;
+        finder.OnFound = [&reading](QObject *, const QString &, TSearchRec &FileInfo) {
+            reading.profiles << ProfileName(FileInfo.Name);
+        };
+        ListProfileFolder(finder);
+    } catch (...) {
+        reading.error = std::current_exception();
+    }
+    return reading;
+}
+
 TFormConfigure::TFormConfigure(QWidget *parent)
     : QDialog(parent), ui(std::make_unique<Ui::TFormConfigure>())
+{
+    Build();
+    Guarded([this] { FormCreate(nullptr); });
+}
+
+TFormConfigure::TFormConfigure(const TConfigureReading &reading, QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TFormConfigure>())
+{
+    Build();
+    Guarded([this, &reading] { FormCreate(&reading); });
+}
+
+void TFormConfigure::Build()
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -182,8 +221,6 @@ TFormConfigure::TFormConfigure(QWidget *parent)
                 };
                 SelectionChanged(entries(selected), entries(deselected));
             });
-
-    Guarded([this] { FormCreate(); });
 }
 
 TFormConfigure::~TFormConfigure() = default;
@@ -262,10 +299,15 @@ void TFormConfigure::DeleteEntry(QTreeWidgetItem *item)
     delete item;
 }
 
-void TFormConfigure::FormCreate()
+void TFormConfigure::FormCreate(const TConfigureReading *ahead)
 {
     setWindowTitle(QStringLiteral("Tavro Login v") + GetExeVersion());
     ResetProfileEditor();
+    if (ahead) {
+        for (const QString &name : ahead->profiles)
+            AddListedProfile(name);
+        return;
+    }
     LoadAppSettings();
     ReadProfile(AppSettings.AppDefaultProfile);
     ShowAllProfiles();
@@ -273,16 +315,18 @@ void TFormConfigure::FormCreate()
 
 void TFormConfigure::ShowAllProfiles()
 {
-    FindFile->setLocation(GetProfileFolder());
-    FindFile->setFilename(QStringLiteral("*.ini"));
-    FindFile->Execute();
+    ListProfileFolder(*FindFile);
 }
 
 void TFormConfigure::FindFileFound(QObject *Sender, const QString &Folder, TSearchRec &FileInfo)
 {
     Q_UNUSED(Sender);
     Q_UNUSED(Folder);
-    const QString name = ProfileName(FileInfo.Name);
+    AddListedProfile(ProfileName(FileInfo.Name));
+}
+
+void TFormConfigure::AddListedProfile(const QString &name)
+{
     ListViewCombo->addTopLevelItem(new QTreeWidgetItem(QStringList{name}));
     ConfigProfiles->addItem(name);
 }

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -32,12 +33,23 @@ QString ProfileNameProblem(const QString &name);
 QStringList EntrySubItems(const QTreeWidgetItem *item);
 void SetEntrySubItems(QTreeWidgetItem *item, const QStringList &subItems);
 
+// What creating the configuration window reads, apart from the window: the application
+// settings and the start-up profile are loaded, and the profile folder is listed. A
+// program that builds the window only when it is first shown reads this at start.
+struct TConfigureReading {
+    QStringList profiles;     // the names found, in the finder's order
+    std::exception_ptr error; // what ended the reading early, if anything
+};
+TConfigureReading ReadForConfigureWindow();
+
 // The configuration window: an administrator edits the server profiles here and picks
 // the start-up profile. Created hidden once, shown modally any number of times.
 class TFormConfigure : public QDialog {
     Q_OBJECT
 public:
     explicit TFormConfigure(QWidget *parent = nullptr);
+    // A window whose creation's reading was done ahead: it lists what that found.
+    TFormConfigure(const TConfigureReading &reading, QWidget *parent);
     ~TFormConfigure() override;
 
     // Controls and components; each keeps its object name for lookup by name.
@@ -108,7 +120,11 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void FormCreate();
+    void Build();
+    // Reads the settings, the start-up profile and the profile folder, unless that was
+    // done AHEAD of the window.
+    void FormCreate(const TConfigureReading *ahead);
+    void AddListedProfile(const QString &name);
     void SetEditorMode(bool update);
     void ShowMessage(const QString &text);
     void PaintWrappedCheckBox(QCheckBox *box);

@@ -2,10 +2,10 @@
 
 #include "platform/atomicfile.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDir>
 #include <QFile>
+
+#include <systemd/sd-bus.h>
 
 namespace platform {
 
@@ -139,15 +139,18 @@ void BroadcastEnvironmentChange(const QString &name, const QString *value)
     // Tell the running user service manager, when a session bus exists; best effort.
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") && qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
         return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
+    // One call on a connection of its own, closed at once: no bus thread stays behind.
+    sd_bus *bus = nullptr;
+    if (sd_bus_open_user(&bus) < 0)
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.systemd1"), QStringLiteral("/org/freedesktop/systemd1"),
-        QStringLiteral("org.freedesktop.systemd1.Manager"),
-        value ? QStringLiteral("SetEnvironment") : QStringLiteral("UnsetEnvironment"));
-    call << QStringList{value ? name + QLatin1Char('=') + *value : name};
-    bus.call(call, QDBus::Block, 5000);
+    const QByteArray assignment = (value ? name + QLatin1Char('=') + *value : name).toUtf8();
+    sd_bus_set_method_call_timeout(bus, 5000000);
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_call_method(bus, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                       "org.freedesktop.systemd1.Manager", value ? "SetEnvironment" : "UnsetEnvironment", &error,
+                       nullptr, "as", 1, assignment.constData());
+    sd_bus_error_free(&error);
+    sd_bus_flush_close_unref(bus);
 }
 
 } // namespace platform

@@ -32,6 +32,8 @@
 #ifdef TAVRO_HAVE_XSS
 #include <X11/Xlib.h>
 #include <X11/extensions/scrnsaver.h>
+
+#include "platform/lazylibrary.h"
 #endif
 
 namespace platform {
@@ -366,16 +368,22 @@ std::optional<quint32> CompositorIdle()
 }
 
 #ifdef TAVRO_HAVE_XSS
+// Asked only while a user is logged on: not loaded with the program.
+#define TAVRO_XSS_FUNCTIONS(X) X(XScreenSaverQueryExtension) X(XScreenSaverQueryInfo)
+TAVRO_LAZY_LIBRARY(XssLibrary, Xss, "libXss.so.1", TAVRO_XSS_FUNCTIONS)
+
 std::optional<quint32> X11Idle()
 {
     // One display connection for the run: the idle timer asks every second.
-    static Display *display = [] { return qEnvironmentVariableIsEmpty("DISPLAY") ? nullptr : XOpenDisplay(nullptr); }();
+    static Display *display = [] {
+        return qEnvironmentVariableIsEmpty("DISPLAY") || !Xss().loaded ? nullptr : XOpenDisplay(nullptr);
+    }();
     if (!display)
         return std::nullopt;
     int eventBase = 0, errorBase = 0;
-    static const bool hasExtension = XScreenSaverQueryExtension(display, &eventBase, &errorBase);
+    static const bool hasExtension = Xss().XScreenSaverQueryExtension(display, &eventBase, &errorBase);
     XScreenSaverInfo info {};
-    if (hasExtension && XScreenSaverQueryInfo(display, DefaultRootWindow(display), &info))
+    if (hasExtension && Xss().XScreenSaverQueryInfo(display, DefaultRootWindow(display), &info))
         return quint32(info.idle);
     return std::nullopt;
 }

@@ -591,6 +591,48 @@ TEST_F(ConfigWindow, ClosingRefreshesTheLoginWindow)
     EXPECT_EQ(appKey(u"Default Profile"_s), u"Home.ini"_s);
 }
 
+// The program reads what the window's creation reads at start and builds the window at
+// its first showing: the list is the folder as it was at start, not at that showing.
+TEST_F(ConfigWindow, TheProgramsWindowListsTheFolderAsAtStartThoughBuiltWhenFirstShown)
+{
+    TTavroNetLoginForm login(adminFacts());
+    const QString startProfile = ProfileSettings.ProfileServer;
+    ConnectConfigureWindowLater(login);
+    EXPECT_EQ(login.FormConfigure, nullptr);
+    EXPECT_EQ(login.findChild<TFormConfigure *>(), nullptr);
+    EXPECT_EQ(ProfileSettings.ProfileServer, startProfile);
+    login.show();
+    writeProfile(u"Later"_s, u"LATERSRV"_s);
+
+    QStringList listed, choices;
+    QString title;
+    ModalBoxCloser closer;
+    closer.onBox = [&](QWidget *box) {
+        auto *configure = qobject_cast<TFormConfigure *>(box);
+        if (!configure)
+            return;
+        title = configure->windowTitle();
+        for (int i = 0; i < configure->ListViewCombo->topLevelItemCount(); ++i)
+            listed << configure->ListViewCombo->topLevelItem(i)->text(0);
+        choices = texts(configure->ConfigProfiles);
+    };
+    login.ConfigurePanelClick();
+    ASSERT_EQ(closer.count(), 1);
+    EXPECT_EQ(closer.boxes()[0].objectName, u"FormConfigure"_s);
+    EXPECT_EQ(title, u"Tavro Login v"_s + GetExeVersion());
+    listed.sort();
+    choices.sort();
+    EXPECT_EQ(listed, L("Home,Lab,Office"));
+    EXPECT_EQ(choices, listed);
+    // One window for the run: the second showing finds the first one's.
+    QDialog *const built = login.FormConfigure;
+    ASSERT_NE(built, nullptr);
+    login.ConfigurePanelClick();
+    EXPECT_EQ(closer.count(), 2);
+    EXPECT_EQ(login.FormConfigure, built);
+    EXPECT_EQ(login.findChildren<TFormConfigure *>().size(), 1);
+}
+
 TEST_F(ConfigWindow, TheConfigSwitchOpensTheWindowOnceAtTheFirstShow)
 {
     // argument, administrator, times the window opened

@@ -5,8 +5,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>

@@ -1,5 +1,6 @@
 #include "platform/errors.h"
 #include "platform/paths.h"
+#include "tests/fixtures/DesktopSession.h"
 #include "tests/fixtures/EnvironmentD.h"
 #include "tests/fixtures/TempEnv.h"
 #include "utility/utility.h"
@@ -353,6 +354,34 @@ TEST(EnvironmentHelpers, PersistentVariableReachesProcessChildAndStore)
     // Deleting what exists nowhere is silent.
     EXPECT_NO_THROW(DeletePersistentEnvironmentVariable("TAVRO_TEST_VAR", false));
     EXPECT_NO_THROW(DeletePersistentEnvironmentVariable("TAVRO_NEVER_SET", true));
+}
+
+// The user service manager hears of each change over the session bus, on a connection
+// of its own that is closed again: no bus thread stays in the program after a logon.
+TEST(EnvironmentHelpers, TheUserManagerHearsEachChangeAndNoBusThreadStays)
+{
+    QString error;
+    ASSERT_TRUE(DesktopSession::start(&error)) << qPrintable(error);
+    const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    TempHome home;
+    ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", address);
+    QProcess manager;
+    manager.start(TAVRO_TEST_HELPERS_DIR "/usermanager", QStringList());
+    ASSERT_TRUE(manager.waitForReadyRead(10000));
+    ASSERT_EQ(manager.readLine(), "ready\n");
+
+    const auto threads = [] { return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+    const qsizetype before = threads();
+    SetPersistentEnvironmentVariable("TAVRO_TEST_VAR", "a b=c$d", false);
+    DeletePersistentEnvironmentVariable("TAVRO_TEST_VAR", false);
+    EXPECT_EQ(threads(), before);
+
+    QByteArray heard = manager.readAll();
+    while (heard.count('\n') < 2 && manager.waitForReadyRead(5000))
+        heard += manager.readAll();
+    EXPECT_EQ(heard, "SetEnvironment TAVRO_TEST_VAR=a b=c$d\nUnsetEnvironment TAVRO_TEST_VAR\n");
+    manager.closeWriteChannel();
+    EXPECT_TRUE(manager.waitForFinished(5000));
 }
 
 TEST(EnvironmentHelpers, EveryUserNameComesBackExactlyInTheNextSession)
