@@ -2,7 +2,9 @@
 // logon path (drop drives, connect the logon share, set the variable, copy and start
 // LOGON.BAT, the IPC$ step), released at the same instant against one private smbd,
 // side by side with N smbclient runs connecting and getting the same script.
-//   login_storm [workstations] [rounds]     (defaults 200 and 1)
+//   login_storm [--captures DIR] [workstations] [rounds]     (defaults 200 and 1)
+// --captures keeps the two single-logon captures (ours.pcap, smbclient.pcap) in DIR for
+// a closer look, e.g. with tshark -r DIR/ours.pcap -Y smb2.
 // Prints time to script started (p50/p95/p99) for both, what one logon costs the
 // server in SMB2 requests and bytes (counted from a loopback capture with tcpdump),
 // and the server's CPU time per logon.
@@ -349,8 +351,14 @@ int main(int argc, char **argv)
     if (argc == 5 && QByteArray(argv[1]) == "--worker")
         return Worker(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                       QString::fromLocal8Bit(argv[4]));
-    const int n = argc > 1 ? std::max(1, atoi(argv[1])) : 200;
-    const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 1;
+    QStringList args = app.arguments().mid(1);
+    QString keep;
+    if (args.size() >= 2 && args[0] == QLatin1String("--captures")) {
+        keep = args[1];
+        args = args.mid(2);
+    }
+    const int n = !args.isEmpty() ? std::max(1, args[0].toInt()) : 200;
+    const int rounds = args.size() > 1 ? std::max(1, args[1].toInt()) : 1;
 
     QTemporaryDir dir;
     SambaServer server;
@@ -374,6 +382,15 @@ int main(int argc, char **argv)
         if (s.failed)
             std::exit(1);
     });
+
+    if (!keep.isEmpty()) {
+        QDir().mkpath(keep);
+        for (const char *name : {"ours.pcap", "smbclient.pcap"}) {
+            QFile::remove(keep + QLatin1Char('/') + QLatin1String(name));
+            QFile::copy(dir.path() + QLatin1Char('/') + QLatin1String(name), keep + QLatin1Char('/') + QLatin1String(name));
+        }
+        std::printf("captures in %s (server port %u)\n", qPrintable(keep), unsigned(server.port()));
+    }
 
     Storm a, b;
     double cpuOurs = 0, cpuTheirs = 0;
