@@ -202,12 +202,16 @@ void AuthCallback(SMBCCTX *, const char *, const char *, char *wg, int wglen, ch
     std::memcpy(pw, secret.data(), secret.size() + 1);
 }
 
-// The library sends an echo before it reuses a session it has not heard from within its
-// timeout, and counts a session it has just set up as never heard from: the first call
-// after a connection costs a round trip. A session that has just answered is as good as
-// one that has just echoed, so the worker keeps the time each session last answered and
-// asks the library's own check only after that. Worker thread only.
-constexpr auto TrustedFor = std::chrono::milliseconds(DefaultNetTimeoutMs - 1000);
+// Slightly below the caller's bound so the library reports its own timeout first.
+constexpr int LibraryTimeoutMs = DefaultNetTimeoutMs - 500;
+
+// Before it reuses a session the library sends an echo, unless one answered within its
+// timeout (in whole seconds); a session it has just set up counts as never heard from,
+// so the first call after every connection costs a round trip. A session set up or
+// checked just now is as good as one that has just echoed: the worker trusts it as
+// long as the library trusts an echo, and asks the library's own check after that.
+// Worker thread only.
+constexpr auto TrustedFor = std::chrono::seconds(LibraryTimeoutMs / 1000);
 std::map<SMBCSRV *, std::chrono::steady_clock::time_point> g_heardFrom;
 smbc_check_server_fn g_libraryCheckServer;
 smbc_add_cached_srv_fn g_libraryAddCachedServer;
@@ -315,10 +319,8 @@ private:
             Job job = std::move(m_jobs.front());
             m_jobs.pop_front();
             lock.unlock();
-            if (ctx) {
-                // Slightly below the caller's bound so the library reports its own timeout first.
-                Smb().smbc_setTimeout(ctx, std::max(1000, DefaultNetTimeoutMs - 500));
-            }
+            if (ctx)
+                Smb().smbc_setTimeout(ctx, LibraryTimeoutMs);
             job(ctx);
             {
                 std::lock_guard authLock(g_tableMutex);
@@ -456,7 +458,7 @@ bool RideOnSessionOnWorker(SMBCCTX *ctx, const ConnectionPtr &conn, const Connec
     Use(ctx, conn);
     DropCachedServer(ctx, *conn);
     SMBCSRV *srv = CachedServer(ctx, *holder);
-    return srv && Smb().smbc_getFunctionCheckServer(ctx)(ctx, srv) == 0;
+    return srv && CheckServer(ctx, srv) == 0;
 }
 
 ConnectionPtr FindForPath(const UncName &n)
