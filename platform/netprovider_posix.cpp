@@ -204,6 +204,8 @@ void AuthCallback(SMBCCTX *, const char *, const char *, char *wg, int wglen, ch
 
 // Slightly below the caller's bound so the library reports its own timeout first.
 constexpr int LibraryTimeoutMs = DefaultNetTimeoutMs - 500;
+// How long a caller waits for the library to load before it gives the call up.
+constexpr int LibraryLoadBoundMs = 120000;
 
 // Before it reuses a session the library sends an echo, unless one answered within its
 // timeout (in whole seconds); a session it has just set up counts as never heard from,
@@ -280,6 +282,20 @@ public:
         m_cv.notify_all();
     }
 
+    // Waits until the library is loaded and the context set up, at most boundMs.
+    bool waitReady(int boundMs)
+    {
+        std::shared_ptr<PendingResult> ready;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_ready)
+                return true;
+            ready = std::make_shared<PendingResult>();
+            m_readyWaiters.push_back(ready);
+        }
+        return ready->wait(boundMs);
+    }
+
 private:
     void run()
     {
@@ -312,6 +328,10 @@ private:
             }
         }
         std::unique_lock lock(m_mutex);
+        m_ready = true;
+        for (const auto &waiter : m_readyWaiters)
+            waiter->finish([] {});
+        m_readyWaiters.clear();
         for (;;) {
             m_cv.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
             if (m_stop)
@@ -339,6 +359,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::deque<Job> m_jobs;
+    bool m_ready = false;
+    std::vector<std::shared_ptr<PendingResult>> m_readyWaiters;
     bool m_stop = false;
     bool m_exited = false;
     std::thread m_thread;
@@ -356,6 +378,11 @@ SmbWorker &Worker()
 template <class R>
 std::optional<R> Call(std::function<R(SMBCCTX *)> fn, std::function<void(SMBCCTX *, const R &)> ifAbandoned = {})
 {
+    // Loading Samba's library is local work, not a wait for a server: on a host busy with
+    // many logons at once it alone can outlast the network timeout, so that clock starts
+    // once the worker takes calls.
+    if (!Worker().waitReady(LibraryLoadBoundMs))
+        return std::nullopt;
     auto pending = std::make_shared<PendingResult>();
     auto result = std::make_shared<std::optional<R>>();
     Worker().post([pending, result, fn = std::move(fn), ifAbandoned = std::move(ifAbandoned)](SMBCCTX *ctx) {
