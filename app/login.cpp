@@ -602,14 +602,14 @@ void TTavroNetLoginForm::PasswordEditKeyPress(QKeyEvent *)
 
 bool TTavroNetLoginForm::FetchLogoffScript(const QString &remote, const QString &local)
 {
-    if (!platform::FileExists(remote))
-        return false;
-    if (platform::FileExists(local))
-        platform::DeleteFile(local);
     try {
-        return CopyFileContents(remote, local);
+        // Opening the script answers whether it is there: no look at the server first.
+        std::unique_ptr<QIODevice> in = OpenCopySource(remote, local);
+        if (platform::FileExists(local))
+            platform::DeleteFile(local);
+        return CopyFileContents(*in, local);
     } catch (const std::exception &) {
-        return false; // a copy that fails skips the script without a word
+        return false; // missing, or a copy that fails: the script is skipped without a word
     }
 }
 

@@ -2,10 +2,13 @@
 // logon path (drop drives, connect the logon share, set the variable, copy and start
 // LOGON.BAT, the IPC$ step), released at the same instant against one private smbd,
 // side by side with N smbclient runs connecting and getting the same script.
-//   login_storm [workstations] [rounds]     (defaults 200 and 1)
-// Prints time to script started (p50/p95/p99) for both, what one logon costs the
-// server in SMB2 requests and bytes (counted from a loopback capture with tcpdump),
-// and the server's CPU time per logon.
+//   login_storm [--captures DIR] [workstations] [rounds]     (defaults 200 and 1)
+// --captures keeps the two single-logon captures (ours.pcap, smbclient.pcap) in DIR for
+// a closer look, e.g. with tshark -r DIR/ours.pcap -Y smb2.
+// Prints time to script started (p50/p95/p99) for both, the server's CPU time per logon,
+// and what one logon costs the server, from a loopback capture with tcpdump: requests
+// by command, TCP connections and bytes side by side, then every request in order with
+// what it aims at and the server's answer.
 #include "service/TavroNetService.h"
 #include "tests/fixtures/SambaServer.h"
 
@@ -226,17 +229,106 @@ const char *CommandName(int c)
     return c >= 0 && c < int(std::size(names)) ? names[c] : "OTHER";
 }
 
-struct Cost {
-    std::map<QString, int> requests; // SMB requests by command, client to server
-    int total = 0;
-    qint64 bytes = 0;                // TCP payload, both ways
-    int connections = 0;
+// One request as the server saw it: the command, what it aimed at, what the server said.
+struct Request {
+    int connection = 0;
+    QString command;
+    QString target;
+    QString answer;
 };
 
-quint32 Le32(const uchar *p) { return p[0] | p[1] << 8 | p[2] << 16 | quint32(p[3]) << 24; }
+struct Cost {
+    std::vector<Request> requests; // in the order the server received them, per connection
+    qint64 bytes = 0;              // TCP payload, both ways
+    int connections = 0;
+    std::map<QString, int> byCommand() const
+    {
+        std::map<QString, int> counts;
+        for (const Request &r : requests)
+            ++counts[r.command];
+        return counts;
+    }
+};
 
-// Parses a pcap of the server's port: reassembles the client-to-server stream of each
-// connection and counts the SMB messages in its NetBIOS frames.
+quint16 Le16(const uchar *p) { return quint16(p[0] | p[1] << 8); }
+quint32 Le32(const uchar *p) { return p[0] | p[1] << 8 | p[2] << 16 | quint32(p[3]) << 24; }
+quint64 Le64(const uchar *p) { return Le32(p) | quint64(Le32(p + 4)) << 32; }
+
+QString AnswerText(quint32 status)
+{
+    switch (status) {
+    case 0: return QStringLiteral("ok");
+    case 0xC0000016: return QStringLiteral("more processing required");
+    case 0xC0000011: return QStringLiteral("end of file");
+    case 0xC0000225: return QStringLiteral("not found");
+    case 0xC00000BA: return QStringLiteral("file is a directory");
+    case 0xC0000236: return QStringLiteral("connection refused");
+    case 0xC0000034: return QStringLiteral("name not found");
+    case 0xC0000022: return QStringLiteral("access denied");
+    default: return QStringLiteral("0x%1").arg(status, 8, 16, QLatin1Char('0'));
+    }
+}
+
+// The SMB2 messages in one direction of a connection's stream: NetBIOS frames, each
+// with one message or a compound chained through NextCommand. Calls fn(header, end).
+template <typename Fn>
+void ForEachMessage(const QByteArray &stream, Fn fn)
+{
+    const auto *s = reinterpret_cast<const uchar *>(stream.constData());
+    qsizetype at = 0;
+    while (at + 4 <= stream.size()) {
+        const qsizetype len = s[at + 1] << 16 | s[at + 2] << 8 | s[at + 3];
+        const qsizetype msg = at + 4;
+        at = msg + len;
+        if (at > stream.size())
+            break;
+        if (len >= 4 && s[msg] == 0xff && s[msg + 1] == 'S') {
+            fn(nullptr, s + at); // an SMB1 negotiate that offers SMB2
+            continue;
+        }
+        qsizetype h = msg;
+        while (h + 64 <= at && s[h] == 0xfe && s[h + 1] == 'S') {
+            const quint32 next = Le32(s + h + 20);
+            fn(s + h, next ? s + h + next : s + at);
+            if (next == 0)
+                break;
+            h += next;
+        }
+    }
+}
+
+QString Utf16At(const uchar *header, const uchar *end, quint16 offset, quint16 length)
+{
+    if (offset == 0 || length == 0 || header + offset + length > end)
+        return QString();
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(header + offset), length / 2);
+}
+
+// What a request aims at, for a person: the tree, the file, the block.
+QString Target(const uchar *h, const uchar *end, int command, const std::map<quint32, QString> &trees)
+{
+    const uchar *body = h + 64;
+    const auto tree = trees.find(Le32(h + 36));
+    const QString share = tree != trees.end() ? tree->second.mid(tree->second.lastIndexOf(QLatin1Char('\\')) + 1)
+                                              : QString();
+    switch (command) {
+    case 3: return Utf16At(h, end, Le16(body + 4), Le16(body + 6));
+    case 5: {
+        const QString name = Utf16At(h, end, Le16(body + 44), Le16(body + 46));
+        return share + QLatin1Char('\\') + (name.isEmpty() ? QStringLiteral("(root)") : name);
+    }
+    case 8: return QStringLiteral("%1 bytes at %2").arg(Le32(body + 4)).arg(Le64(body + 8));
+    case 11: return Le32(body + 4) == 0x00060194 ? QStringLiteral("DFS referral") : QStringLiteral("control code 0x%1").arg(Le32(body + 4), 0, 16);
+    case 16: {
+        static const char *kinds[] = {"?", "file info", "file system info", "security", "quota"};
+        return QString::fromLatin1(kinds[body[2] < 5 ? body[2] : 0]) + QStringLiteral(" class %1").arg(body[3]);
+    }
+    default: return share;
+    }
+}
+
+// Parses a pcap of the server's port: reassembles both directions of each connection,
+// and lists the client's requests in order with the server's answer to each.
 Cost ParseCapture(const QString &path, quint16 port)
 {
     Cost cost;
@@ -249,7 +341,8 @@ Cost ParseCapture(const QString &path, quint16 port)
         return cost;
     const quint32 link = Le32(d + 20);
     const int linkHeader = link == 1 ? 14 : link == 113 ? 16 : 0;
-    std::map<quint16, QByteArray> toServer;
+    std::map<quint16, QByteArray> toServer, toClient;
+    std::vector<quint16> order; // clients in the order they connected
     qsizetype pos = 24;
     while (pos + 16 <= all.size()) {
         const quint32 caplen = Le32(d + pos + 8);
@@ -264,40 +357,48 @@ Cost ParseCapture(const QString &path, quint16 port)
         const int ipLen = ip[2] << 8 | ip[3];
         const uchar *tcp = ip + ihl;
         const quint16 src = quint16(tcp[0] << 8 | tcp[1]);
+        const quint16 dst = quint16(tcp[2] << 8 | tcp[3]);
         const int thl = (tcp[12] >> 4) * 4;
         const int payload = ipLen - ihl - thl;
         if (payload <= 0)
             continue;
         cost.bytes += payload;
-        if (src != port)
-            toServer[src].append(reinterpret_cast<const char *>(tcp + thl), payload);
+        const quint16 client = src == port ? dst : src;
+        if (!toServer.count(client) && !toClient.count(client))
+            order.push_back(client);
+        (src == port ? toClient : toServer)[client].append(reinterpret_cast<const char *>(tcp + thl), payload);
     }
-    cost.connections = int(toServer.size());
-    for (const auto &[client, stream] : toServer) {
-        const auto *s = reinterpret_cast<const uchar *>(stream.constData());
-        qsizetype at = 0;
-        while (at + 4 <= stream.size()) {
-            const qsizetype len = s[at + 1] << 16 | s[at + 2] << 8 | s[at + 3];
-            const qsizetype msg = at + 4;
-            at = msg + len;
-            if (at > stream.size())
-                break;
-            if (len >= 4 && s[msg] == 0xff && s[msg + 1] == 'S') {
-                ++cost.requests[QStringLiteral("SMB1 NEGOTIATE")];
-                ++cost.total;
-                continue;
+    cost.connections = int(order.size());
+    for (size_t c = 0; c < order.size(); ++c) {
+        // The answers by message id, and the trees the server handed out.
+        std::map<quint64, quint32> answers;
+        std::map<quint64, quint32> treeOf;
+        ForEachMessage(toClient[order[c]], [&](const uchar *h, const uchar *) {
+            if (!h || Le32(h + 8) == 0x103) // 0x103: "pending", the real answer follows
+                return;
+            answers[Le64(h + 24)] = Le32(h + 8);
+            if (Le16(h + 12) == 3)
+                treeOf[Le64(h + 24)] = Le32(h + 36);
+        });
+        std::map<quint32, QString> trees;
+        ForEachMessage(toServer[order[c]], [&](const uchar *h, const uchar *end) {
+            Request r;
+            r.connection = int(c) + 1;
+            if (!h) {
+                r.command = QStringLiteral("SMB1 NEGOTIATE");
+                cost.requests.push_back(r);
+                return;
             }
-            // SMB2 messages, compounded through NextCommand.
-            qsizetype h = msg;
-            while (h + 64 <= at && s[h] == 0xfe && s[h + 1] == 'S') {
-                ++cost.requests[QString::fromLatin1(CommandName(s[h + 12] | s[h + 13] << 8))];
-                ++cost.total;
-                const quint32 next = Le32(s + h + 20);
-                if (next == 0)
-                    break;
-                h += next;
-            }
-        }
+            const int command = Le16(h + 12);
+            const quint64 id = Le64(h + 24);
+            r.command = QString::fromLatin1(CommandName(command));
+            r.target = Target(h, end, command, trees);
+            const auto answer = answers.find(id);
+            r.answer = answer != answers.end() ? AnswerText(answer->second) : QStringLiteral("(no answer)");
+            if (command == 3 && treeOf.count(id))
+                trees[treeOf[id]] = r.target;
+            cost.requests.push_back(r);
+        });
     }
     return cost;
 }
@@ -328,10 +429,28 @@ Cost Captured(const SambaServer &server, const QString &dir, const QString &name
 
 void PrintCost(const char *who, const Cost &c)
 {
-    std::printf("%s: %d SMB requests over %d connection(s), %lld bytes of TCP payload\n", who, c.total,
+    std::printf("%s: %zu SMB requests over %d connection(s), %lld bytes of TCP payload\n", who, c.requests.size(),
                 c.connections, static_cast<long long>(c.bytes));
-    for (const auto &[name, count] : c.requests)
-        std::printf("    %-16s %d\n", qPrintable(name), count);
+    for (size_t i = 0; i < c.requests.size(); ++i) {
+        const Request &r = c.requests[i];
+        std::printf("    %2zu  conn %d  %-15s %-40s %s\n", i + 1, r.connection, qPrintable(r.command),
+                    qPrintable(r.target), qPrintable(r.answer));
+    }
+}
+
+// Requests per command side by side.
+void PrintCommands(const Cost &ours, const Cost &theirs)
+{
+    std::map<QString, int> a = ours.byCommand(), b = theirs.byCommand();
+    std::map<QString, int> all = a;
+    all.insert(b.begin(), b.end());
+    std::printf("  %-16s %10s %10s\n", "requests", "logon path", "smbclient");
+    for (const auto &[name, unused] : all)
+        std::printf("  %-16s %10d %10d\n", qPrintable(name), a[name], b[name]);
+    std::printf("  %-16s %10zu %10zu\n", "total", ours.requests.size(), theirs.requests.size());
+    std::printf("  %-16s %10d %10d\n", "TCP connections", ours.connections, theirs.connections);
+    std::printf("  %-16s %10lld %10lld\n", "bytes", static_cast<long long>(ours.bytes),
+                static_cast<long long>(theirs.bytes));
 }
 
 void PrintStorm(const char *who, const Storm &s)
@@ -349,8 +468,14 @@ int main(int argc, char **argv)
     if (argc == 5 && QByteArray(argv[1]) == "--worker")
         return Worker(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                       QString::fromLocal8Bit(argv[4]));
-    const int n = argc > 1 ? std::max(1, atoi(argv[1])) : 200;
-    const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 1;
+    QStringList args = app.arguments().mid(1);
+    QString keep;
+    if (args.size() >= 2 && args[0] == QLatin1String("--captures")) {
+        keep = args[1];
+        args = args.mid(2);
+    }
+    const int n = !args.isEmpty() ? std::max(1, args[0].toInt()) : 200;
+    const int rounds = args.size() > 1 ? std::max(1, args[1].toInt()) : 1;
 
     QTemporaryDir dir;
     SambaServer server;
@@ -374,6 +499,15 @@ int main(int argc, char **argv)
         if (s.failed)
             std::exit(1);
     });
+
+    if (!keep.isEmpty()) {
+        QDir().mkpath(keep);
+        for (const char *name : {"ours.pcap", "smbclient.pcap"}) {
+            QFile::remove(keep + QLatin1Char('/') + QLatin1String(name));
+            QFile::copy(dir.path() + QLatin1Char('/') + QLatin1String(name), keep + QLatin1Char('/') + QLatin1String(name));
+        }
+        std::printf("captures in %s (server port %u)\n", qPrintable(keep), unsigned(server.port()));
+    }
 
     Storm a, b;
     double cpuOurs = 0, cpuTheirs = 0;
@@ -400,8 +534,9 @@ int main(int argc, char **argv)
     std::printf("  p99 ratio (logon path / smbclient): %.3f\n", Percentile(a.ms, 99) / Percentile(b.ms, 99));
     std::printf("server CPU per logon: logon path %.2f ms, smbclient %.2f ms\n",
                 cpuOurs * 1000 / (n * rounds), cpuTheirs * 1000 / (n * rounds));
-    std::printf("what one logon costs the server:\n");
-    PrintCost("  logon path (share, script, IPC$)", ours);
-    PrintCost("  smbclient (share, script)       ", theirs);
+    std::printf("what one logon costs the server (logon path: share, script, IPC$; smbclient: share, script):\n");
+    PrintCommands(ours, theirs);
+    PrintCost("  logon path", ours);
+    PrintCost("  smbclient", theirs);
     return a.failed || b.failed ? 1 : 0;
 }

@@ -15,6 +15,16 @@ bool LockedSecret::assign(const char *data, size_t size)
     return true;
 }
 
+bool LockedSecret::equals(const char *data, size_t size) const
+{
+    if (size != m_size)
+        return false;
+    unsigned char diff = 0;
+    for (size_t i = 0; i < size; ++i)
+        diff |= static_cast<unsigned char>(m_data[i] ^ data[i]);
+    return diff == 0;
+}
+
 void LockedSecret::wipe()
 {
     WipeBytes(m_data, Capacity);

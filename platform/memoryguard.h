@@ -27,6 +27,8 @@ public:
     const char *data() const { return m_data; }
     size_t size() const { return m_size; }
     std::string copy() const { return std::string(m_data, m_size); }
+    // Compares in time that depends on the length only.
+    bool equals(const char *data, size_t size) const;
 
     static constexpr size_t Capacity = 1024;
 

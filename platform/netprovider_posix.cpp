@@ -21,6 +21,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <pthread.h>
@@ -43,7 +44,9 @@ namespace {
     X(smbc_getWorkgroup) X(smbc_setTimeout) X(smbc_setUser) X(smbc_setWorkgroup) X(smbc_setPort) \
     X(smbc_getFunctionGetCachedServer) X(smbc_getFunctionRemoveUnusedServer) \
     X(smbc_getFunctionRemoveCachedServer) X(smbc_getFunctionStat) X(smbc_getFunctionClose) \
-    X(smbc_getFunctionRead) X(smbc_getFunctionUnlink) X(smbc_getFunctionOpen)
+    X(smbc_getFunctionRead) X(smbc_getFunctionUnlink) X(smbc_getFunctionOpen) \
+    X(smbc_getFunctionCheckServer) X(smbc_setFunctionCheckServer) X(smbc_getFunctionAddCachedServer) \
+    X(smbc_setFunctionAddCachedServer) X(smbc_setFunctionRemoveCachedServer)
 
 TAVRO_LAZY_LIBRARY(SmbLibrary, Smb, "libsmbclient.so.0", TAVRO_SMB_FUNCTIONS)
 
@@ -199,6 +202,58 @@ void AuthCallback(SMBCCTX *, const char *, const char *, char *wg, int wglen, ch
     std::memcpy(pw, secret.data(), secret.size() + 1);
 }
 
+// Slightly below the caller's bound so the library reports its own timeout first.
+constexpr int LibraryTimeoutMs = DefaultNetTimeoutMs - 500;
+// How long a caller waits for the library to load before it gives the call up.
+constexpr int LibraryLoadBoundMs = 120000;
+
+// Before it reuses a session the library sends an echo, unless one answered within its
+// timeout (in whole seconds); a session it has just set up counts as never heard from,
+// so the first call after every connection costs a round trip. A session set up or
+// checked just now is as good as one that has just echoed: the worker trusts it as
+// long as the library trusts an echo, and asks the library's own check after that.
+// Worker thread only.
+constexpr auto TrustedFor = std::chrono::seconds(LibraryTimeoutMs / 1000);
+std::map<SMBCSRV *, std::chrono::steady_clock::time_point> g_heardFrom;
+smbc_check_server_fn g_libraryCheckServer;
+smbc_add_cached_srv_fn g_libraryAddCachedServer;
+smbc_remove_cached_srv_fn g_libraryRemoveCachedServer;
+
+int AddCachedServer(SMBCCTX *ctx, SMBCSRV *srv, const char *server, const char *share, const char *workgroup,
+                    const char *user)
+{
+    const int rc = g_libraryAddCachedServer(ctx, srv, server, share, workgroup, user);
+    if (rc == 0)
+        g_heardFrom[srv] = std::chrono::steady_clock::now();
+    return rc;
+}
+
+int RemoveCachedServer(SMBCCTX *ctx, SMBCSRV *srv)
+{
+    g_heardFrom.erase(srv);
+    return g_libraryRemoveCachedServer(ctx, srv);
+}
+
+int CheckServer(SMBCCTX *ctx, SMBCSRV *srv)
+{
+    const auto now = std::chrono::steady_clock::now();
+    const auto it = g_heardFrom.find(srv);
+    if (it != g_heardFrom.end() && now - it->second < TrustedFor)
+        return 0;
+    const int dead = g_libraryCheckServer(ctx, srv);
+    if (dead)
+        g_heardFrom.erase(srv);
+    else
+        g_heardFrom[srv] = now;
+    return dead;
+}
+
+// After a failed call any session may be the one that broke: the next use asks the library.
+void DoubtSessions()
+{
+    g_heardFrom.clear();
+}
+
 // libsmbclient is not thread-safe: one thread owns the one context and runs every call.
 class SmbWorker {
 public:
@@ -227,6 +282,20 @@ public:
         m_cv.notify_all();
     }
 
+    // Waits until the library is loaded and the context set up, at most boundMs.
+    bool waitReady(int boundMs)
+    {
+        std::shared_ptr<PendingResult> ready;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_ready)
+                return true;
+            ready = std::make_shared<PendingResult>();
+            m_readyWaiters.push_back(ready);
+        }
+        return ready->wait(boundMs);
+    }
+
 private:
     void run()
     {
@@ -245,6 +314,12 @@ private:
             Smb().smbc_setOptionUseKerberos(ctx, 0);
             Smb().smbc_setOptionFallbackAfterKerberos(ctx, 1);
             Smb().smbc_setOptionUseCCache(ctx, 0);
+            g_libraryCheckServer = Smb().smbc_getFunctionCheckServer(ctx);
+            g_libraryAddCachedServer = Smb().smbc_getFunctionAddCachedServer(ctx);
+            g_libraryRemoveCachedServer = Smb().smbc_getFunctionRemoveCachedServer(ctx);
+            Smb().smbc_setFunctionCheckServer(ctx, CheckServer);
+            Smb().smbc_setFunctionAddCachedServer(ctx, AddCachedServer);
+            Smb().smbc_setFunctionRemoveCachedServer(ctx, RemoveCachedServer);
             if (!Smb().smbc_init_context(ctx)) {
                 Smb().smbc_free_context(ctx, 1);
                 ctx = nullptr;
@@ -253,6 +328,10 @@ private:
             }
         }
         std::unique_lock lock(m_mutex);
+        m_ready = true;
+        for (const auto &waiter : m_readyWaiters)
+            waiter->finish([] {});
+        m_readyWaiters.clear();
         for (;;) {
             m_cv.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
             if (m_stop)
@@ -260,10 +339,8 @@ private:
             Job job = std::move(m_jobs.front());
             m_jobs.pop_front();
             lock.unlock();
-            if (ctx) {
-                // Slightly below the caller's bound so the library reports its own timeout first.
-                Smb().smbc_setTimeout(ctx, std::max(1000, DefaultNetTimeoutMs - 500));
-            }
+            if (ctx)
+                Smb().smbc_setTimeout(ctx, LibraryTimeoutMs);
             job(ctx);
             {
                 std::lock_guard authLock(g_tableMutex);
@@ -282,6 +359,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::deque<Job> m_jobs;
+    bool m_ready = false;
+    std::vector<std::shared_ptr<PendingResult>> m_readyWaiters;
     bool m_stop = false;
     bool m_exited = false;
     std::thread m_thread;
@@ -299,6 +378,11 @@ SmbWorker &Worker()
 template <class R>
 std::optional<R> Call(std::function<R(SMBCCTX *)> fn, std::function<void(SMBCCTX *, const R &)> ifAbandoned = {})
 {
+    // Loading Samba's library is local work, not a wait for a server: on a host busy with
+    // many logons at once it alone can outlast the network timeout, so that clock starts
+    // once the worker takes calls.
+    if (!Worker().waitReady(LibraryLoadBoundMs))
+        return std::nullopt;
     auto pending = std::make_shared<PendingResult>();
     auto result = std::make_shared<std::optional<R>>();
     Worker().post([pending, result, fn = std::move(fn), ifAbandoned = std::move(ifAbandoned)](SMBCCTX *ctx) {
@@ -372,19 +456,36 @@ quint32 ConnectOnWorker(SMBCCTX *ctx, const ConnectionPtr &conn)
         return NET_ERROR_NO_NETWORK;
     Use(ctx, conn);
     DropCachedServer(ctx, *conn);
-    const QByteArray url = conn->serverUrl() + '/' + Encode(conn->share) + '/';
+    // The session and tree connect are what count, and the library makes them for any
+    // call on the share. Opening its root as a file costs one request that the server
+    // refuses (a folder; on IPC$ nothing at all can be opened so) where a look at the
+    // root's attributes costs three.
+    const QByteArray url = conn->serverUrl() + '/' + Encode(conn->share);
     for (int attempt = 0;; ++attempt) {
-        struct stat st {};
-        const int rc = Smb().smbc_getFunctionStat(ctx)(ctx, url.constData(), &st);
+        SMBCFILE *file = Smb().smbc_getFunctionOpen(ctx)(ctx, url.constData(), O_RDONLY, 0);
         const int err = errno;
-        // The session and tree connect are what count: a minimal server refuses to
-        // list IPC$ even when the credentials were accepted.
-        if (rc == 0 || CachedServer(ctx, *conn))
+        if (file)
+            Smb().smbc_getFunctionClose(ctx)(ctx, file);
+        if (file || CachedServer(ctx, *conn))
             return NET_NO_ERROR;
+        DoubtSessions();
         if (err == ECONNABORTED && attempt == 0)
             continue; // a dropped cached session fails once
         return ConnectErrorFromErrno(err);
     }
+}
+
+// The secondary server's IPC$ on the server whose session already holds these very
+// credentials: like Windows, the session that authenticated them serves, and another
+// session would only authenticate the same again. False when that session is gone.
+bool RideOnSessionOnWorker(SMBCCTX *ctx, const ConnectionPtr &conn, const ConnectionPtr &holder)
+{
+    if (!ctx || holder->cancelled)
+        return false;
+    Use(ctx, conn);
+    DropCachedServer(ctx, *conn);
+    SMBCSRV *srv = CachedServer(ctx, *holder);
+    return srv && CheckServer(ctx, srv) == 0;
 }
 
 ConnectionPtr FindForPath(const UncName &n)
@@ -431,6 +532,8 @@ StatResult StatOnWorker(SMBCCTX *ctx, const ConnectionPtr &conn, const QByteArra
         r.rc = Smb().smbc_getFunctionStat(ctx)(ctx, url.constData(), &st);
         r.err = r.rc == 0 ? 0 : errno;
         r.mode = st.st_mode;
+        if (r.rc != 0)
+            DoubtSessions();
         if (r.rc == 0 || r.err != ECONNABORTED)
             break;
     }
@@ -483,6 +586,8 @@ protected:
     {
         if (!m_file)
             return -1;
+        if (m_atEnd)
+            return 0;
         if (m_conn->cancelled) {
             setErrorString(QStringLiteral("The network connection was cancelled"));
             return -1;
@@ -501,6 +606,8 @@ protected:
             rr.bytes.resize(qsizetype(want));
             rr.got = Smb().smbc_getFunctionRead(ctx)(ctx, file, rr.bytes.data(), want);
             rr.err = rr.got < 0 ? errno : 0;
+            if (rr.got < 0)
+                DoubtSessions();
             return rr;
         });
         if (!r) {
@@ -512,6 +619,9 @@ protected:
             return -1;
         }
         std::memcpy(data, r->bytes.constData(), size_t(r->got));
+        // The library reads on until it has all it was asked for or meets the end: a
+        // short read is the end, and asking again would cost the server a request.
+        m_atEnd = r->got < qint64(want);
         return r->got;
     }
     qint64 writeData(const char *, qint64) override { return -1; }
@@ -519,6 +629,7 @@ protected:
 private:
     ConnectionPtr m_conn;
     SMBCFILE *m_file;
+    bool m_atEnd = false;
 };
 
 // A deviceless connection (or a drive, handed on to GVfs) with a secret already in memory.
@@ -551,6 +662,7 @@ quint32 Connect(const QString &localName, const UncName &n, const QString &user,
     } else {
         conn->userName = user.toUtf8();
     }
+    ConnectionPtr holder;
     {
         std::lock_guard lock(g_tableMutex);
         if (!conn->password.assign(secret.data(), secret.size()))
@@ -559,9 +671,23 @@ quint32 Connect(const QString &localName, const UncName &n, const QString &user,
             if (c->sameShare(n) && c->user != user)
                 return NET_ERROR_SESSION_CREDENTIAL_CONFLICT;
         }
+        if (n.share.compare(QLatin1String("IPC$"), Qt::CaseInsensitive) == 0) {
+            // Only the very same credentials: a session must never stand in for others.
+            for (const ConnectionPtr &c : g_table) {
+                if (c->sameServer(n) && !c->sameShare(n) && c->userName == conn->userName
+                    && c->workgroup == conn->workgroup && c->password.equals(secret.data(), secret.size())) {
+                    holder = c;
+                    break;
+                }
+            }
+        }
     }
     const std::optional<quint32> r = Call<quint32>(
-        [conn](SMBCCTX *ctx) { return ConnectOnWorker(ctx, conn); },
+        [conn, holder](SMBCCTX *ctx) {
+            if (holder && RideOnSessionOnWorker(ctx, conn, holder))
+                return NET_NO_ERROR;
+            return ConnectOnWorker(ctx, conn);
+        },
         [conn](SMBCCTX *ctx, const quint32 &rc) {
             // The caller gave up: leave no session behind that it does not know of.
             if (rc == NET_NO_ERROR)
@@ -730,7 +856,10 @@ bool NetDeleteFile(const QString &path)
         if (!ctx)
             return -1;
         Use(ctx, conn);
-        return Smb().smbc_getFunctionUnlink(ctx)(ctx, url.constData());
+        const int rc = Smb().smbc_getFunctionUnlink(ctx)(ctx, url.constData());
+        if (rc != 0)
+            DoubtSessions();
+        return rc;
     });
     return r && *r == 0;
 }
@@ -759,6 +888,8 @@ std::unique_ptr<QIODevice> NetOpenReadStream(const QString &path)
             for (int attempt = 0; attempt < 2 && !o.file; ++attempt) {
                 o.file = Smb().smbc_getFunctionOpen(ctx)(ctx, url.constData(), O_RDONLY, 0);
                 o.err = o.file ? 0 : errno;
+                if (!o.file)
+                    DoubtSessions();
                 if (o.err != ECONNABORTED)
                     break;
             }

@@ -124,10 +124,20 @@ bool TTavroNetService::ConnectAndRunScript(const QString &LogonScript, QString &
 
     SetPersistentEnvironmentVariable(UserNameVariable, FUsername, false);
 
-    if (!platform::FileExists(networkPath)) {
-        ErrorMessage = QStringLiteral("Logon script does not exist on the network share: ") + networkPath;
-        Log(platform::LogWarning, QStringLiteral("Logon script missing: ") + networkPath);
-        return false;
+    // Opening the script tells whether it is there, without a look first that costs the
+    // server requests at every logon; only a refused open needs that look, to tell a
+    // missing script from one that cannot be read.
+    std::unique_ptr<QIODevice> in;
+    QString why;
+    try {
+        in = OpenCopySource(networkPath, localPath);
+    } catch (const EInOutError &e) {
+        why = QStringLiteral(": ") + e.message();
+        if (e.ErrorCode == 2 || !platform::FileExists(networkPath)) {
+            ErrorMessage = QStringLiteral("Logon script does not exist on the network share: ") + networkPath;
+            Log(platform::LogWarning, QStringLiteral("Logon script missing: ") + networkPath);
+            return false;
+        }
     }
     if (localName.isEmpty()) {
         // No usable file name: nothing is written anywhere.
@@ -139,11 +149,13 @@ bool TTavroNetService::ConnectAndRunScript(const QString &LogonScript, QString &
     // A copy that breaks off (the server gone mid-way) is a failed copy like any other:
     // nothing half-copied is ever started.
     bool copied = false;
-    QString why;
-    try {
-        copied = CopyFileContents(networkPath, localPath);
-    } catch (const EInOutError &e) {
-        why = QStringLiteral(": ") + e.message();
+    if (in) {
+        try {
+            copied = CopyFileContents(*in, localPath);
+        } catch (const EInOutError &e) {
+            why = QStringLiteral(": ") + e.message();
+        }
+        in.reset();
     }
     if (!copied) {
         ErrorMessage = QStringLiteral("Failed to copy the logon script to the local machine!");

@@ -186,14 +186,75 @@ TEST_F(NetServiceTest, WrongPasswordRightAfterRightOneFails)
 
 TEST_F(NetServiceTest, MissingScriptIsReportedAfterTheVariableIsSet)
 {
+    // A folder of the script's name is no script; a script the server will not hand out
+    // is there all the same, and its copy is what fails.
+    ASSERT_TRUE(m_server.putFile(Netlogon, QStringLiteral("FOLDER.BAT/inside"), ReportingScript));
+    ASSERT_TRUE(m_server.putFile(Netlogon, QStringLiteral("LOCKED.BAT"), ReportingScript));
+    ASSERT_EQ(::chmod(QFile::encodeName(m_server.shareDir(Netlogon) + QStringLiteral("/LOCKED.BAT")).constData(), 0), 0);
+    const QString missing = QStringLiteral("Logon script does not exist on the network share: ") + m_server.unc(Netlogon);
+    const struct {
+        QString script, message;
+    } rows[] = {
+        {QStringLiteral("scripts\\NOPE.BAT"), missing + QStringLiteral("\\scripts\\NOPE.BAT")},
+        {QStringLiteral("FOLDER.BAT"), missing + QStringLiteral("\\FOLDER.BAT")},
+        {QStringLiteral("LOCKED.BAT"), QStringLiteral("Failed to copy the logon script to the local machine!")},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(qPrintable(row.script));
+        qunsetenv(Variable.constData());
+        QString message;
+        EXPECT_FALSE(service().ConnectAndRunScript(row.script, message));
+        EXPECT_EQ(message, row.message);
+        EXPECT_EQ(qgetenv(Variable.constData()), m_server.user().toUtf8());
+        EXPECT_EQ(storedVariable(), m_server.user());
+        EXPECT_TRUE(QDir(tempFolder()).exists());
+        EXPECT_TRUE(QDir(tempFolder()).isEmpty());
+        EXPECT_FALSE(QFile::exists(m_out.filePath(QStringLiteral("user"))));
+    }
+}
+
+// The secondary server's IPC$ may use the logon share's session only where that session
+// holds the very same credentials on the very same server.
+TEST_F(NetServiceTest, SecondaryServerIsAuthenticatedWithItsOwnCredentials)
+{
+    const QString password = QLatin1String(SambaServer::DefaultPassword);
     QString message;
-    EXPECT_FALSE(service().ConnectAndRunScript(QStringLiteral("scripts\\NOPE.BAT"), message));
-    EXPECT_EQ(message, QStringLiteral("Logon script does not exist on the network share: ")
-                           + m_server.unc(Netlogon) + QStringLiteral("\\scripts\\NOPE.BAT"));
-    EXPECT_EQ(qgetenv(Variable.constData()), m_server.user().toUtf8());
-    EXPECT_EQ(storedVariable(), m_server.user());
-    EXPECT_TRUE(QDir(tempFolder()).exists());
-    EXPECT_TRUE(QDir(tempFolder()).isEmpty());
+    ASSERT_TRUE(service().ConnectAndRunScript(QStringLiteral("LOGON.BAT"), message)) << qPrintable(message);
+    ASSERT_EQ(m_server.clientPids().size(), 1);
+    // Connections whose logon failed end a moment after the client hung up.
+    const auto connections = [](const SambaServer &server) {
+        for (int i = 0; i < 100 && server.clientPids().size() > 1; ++i)
+            QThread::msleep(20);
+        return server.clientPids().size();
+    };
+    const auto ipc = [](const SambaServer &server, const QString &password) {
+        return TTavroNetService(server.server(), QStringLiteral("IPC$"), server.user(), password)
+            .ConnectShare(QString(), server.unc(QStringLiteral("IPC$")));
+    };
+    // The logon server itself: a wrong password fails beside the good session, the right
+    // one goes over that session.
+    EXPECT_FALSE(ipc(m_server, QStringLiteral("wrong")));
+    EXPECT_TRUE(ipc(m_server, password));
+    EXPECT_FALSE(ipc(m_server, QStringLiteral("wrong")));
+    EXPECT_TRUE(ipc(m_server, password));
+    EXPECT_EQ(connections(m_server), 1);
+
+    // Other servers, on the same host: the same account with the same password, and with
+    // another one. Each gets a session of its own and sees the password typed.
+    for (const QString &secondPassword : {password, QStringLiteral("Other-Pass-2")}) {
+        SCOPED_TRACE(qPrintable(secondPassword));
+        SambaServer second;
+        QString error;
+        ASSERT_TRUE(second.start(&error, m_server.user(), secondPassword)) << qPrintable(error);
+        if (secondPassword != password) {
+            EXPECT_FALSE(ipc(second, password));
+        }
+        EXPECT_TRUE(ipc(second, secondPassword));
+        EXPECT_EQ(connections(second), 1);
+        EXPECT_FALSE(ipc(second, QStringLiteral("wrong")));
+        platform::CancelConnection(second.unc(QStringLiteral("IPC$")), true);
+    }
+    EXPECT_TRUE(platform::FileExists(m_server.unc(Netlogon) + QStringLiteral("\\LOGON.BAT")));
 }
 
 // Bytes this process has written to files so far.

@@ -38,14 +38,19 @@ void DeletePersistentEnvironmentVariable(const QString &name, bool machineWide)
 
 bool CopyFileContents(const QString &source, const QString &destination)
 {
+    std::unique_ptr<QIODevice> in = OpenCopySource(source, destination);
+    return CopyFileContents(*in, destination);
+}
+
+std::unique_ptr<QIODevice> OpenCopySource(const QString &source, const QString &destination)
+{
     // Windows refuses paths of MAX_PATH and more; keep the same limit everywhere.
     constexpr qsizetype MaxPath = 259;
     for (const QString *path : {&source, &destination}) {
         if (path->size() > MaxPath)
             throw EInOutError(3, platform::InOutErrorText(3));
     }
-    std::unique_ptr<QIODevice> in = platform::OpenReadStream(source);
-    return CopyFileContents(*in, destination);
+    return platform::OpenReadStream(source);
 }
 
 bool CopyFileContents(QIODevice &in, const QString &destination)

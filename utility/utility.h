@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 #include "platform/sysinfo.h"
 
@@ -19,7 +20,9 @@ QString ExtractUserName(const QString &name);
 void SetPersistentEnvironmentVariable(const QString &name, const QString &value, bool machineWide);
 void DeletePersistentEnvironmentVariable(const QString &name, bool machineWide);
 bool CopyFileContents(const QString &source, const QString &destination);
-// The same from a stream that is already open.
+// The same in two steps: the source opened under the copy's rules (throws as the copy
+// does), then the copy from the stream.
+std::unique_ptr<QIODevice> OpenCopySource(const QString &source, const QString &destination);
 bool CopyFileContents(QIODevice &source, const QString &destination);
 
 // System information
