@@ -21,6 +21,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <pthread.h>
@@ -204,14 +205,17 @@ class SmbWorker {
 public:
     using Job = std::function<void(SMBCCTX *)>;
 
-    SmbWorker() : m_thread([this] { run(); }) {}
+    // The thread shares the queue, so a thread left running at the end (see below) never
+    // touches a destroyed one.
+    SmbWorker() : m_queue(std::make_shared<Queue>()), m_thread([q = m_queue] { run(*q); }) {}
     ~SmbWorker()
     {
-        std::unique_lock lock(m_mutex);
-        m_stop = true;
-        m_cv.notify_all();
+        Queue &q = *m_queue;
+        std::unique_lock lock(q.mutex);
+        q.stop = true;
+        q.cv.notify_all();
         // A call stuck on a dead server must not hold up the end of the process.
-        if (m_cv.wait_for(lock, std::chrono::seconds(2), [this] { return m_exited; })) {
+        if (q.cv.wait_for(lock, std::chrono::seconds(2), [&q] { return q.exited; })) {
             lock.unlock();
             m_thread.join();
         } else {
@@ -222,13 +226,22 @@ public:
 
     void post(Job job)
     {
-        std::lock_guard lock(m_mutex);
-        m_jobs.push_back(std::move(job));
-        m_cv.notify_all();
+        Queue &q = *m_queue;
+        std::lock_guard lock(q.mutex);
+        q.jobs.push_back(std::move(job));
+        q.cv.notify_all();
     }
 
 private:
-    void run()
+    struct Queue {
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::deque<Job> jobs;
+        bool stop = false;
+        bool exited = false;
+    };
+
+    static void run(Queue &q)
     {
         // A write to a server that went away must not kill the process.
         sigset_t set;
@@ -252,13 +265,13 @@ private:
                 g_defaultWorkgroup = Smb().smbc_getWorkgroup(ctx);
             }
         }
-        std::unique_lock lock(m_mutex);
+        std::unique_lock lock(q.mutex);
         for (;;) {
-            m_cv.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
-            if (m_stop)
+            q.cv.wait(lock, [&q] { return q.stop || !q.jobs.empty(); });
+            if (q.stop)
                 break;
-            Job job = std::move(m_jobs.front());
-            m_jobs.pop_front();
+            Job job = std::move(q.jobs.front());
+            q.jobs.pop_front();
             lock.unlock();
             if (ctx) {
                 // Slightly below the caller's bound so the library reports its own timeout first.
@@ -275,15 +288,11 @@ private:
         if (ctx)
             Smb().smbc_free_context(ctx, 1);
         lock.lock();
-        m_exited = true;
-        m_cv.notify_all();
+        q.exited = true;
+        q.cv.notify_all();
     }
 
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::deque<Job> m_jobs;
-    bool m_stop = false;
-    bool m_exited = false;
+    std::shared_ptr<Queue> m_queue;
     std::thread m_thread;
 };
 
