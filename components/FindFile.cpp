@@ -281,8 +281,9 @@ private:
             return;
         h.WakePosted = true;
         m_unannounced = 0;
-        TFindFile *owner = &ff;
-        QMetaObject::invokeMethod(owner, [owner] { owner->ServiceHandover(); }, Qt::QueuedConnection);
+        // By name, so that Qt alone builds and frees the call: nothing of ours made here is
+        // read on the window thread behind Qt's own lock, which thread checkers cannot see.
+        QMetaObject::invokeMethod(&ff, "ServiceHandover", Qt::QueuedConnection);
     }
 
     void Push(Handover::Item &&item, bool force)
@@ -573,7 +574,7 @@ void TFindFile::StartSearchThread()
             fAborted = true;
         }
         // Posted before the body is marked ended: once it is, the owner may be gone.
-        QMetaObject::invokeMethod(this, [this] { SearchThreadTerminated(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "SearchThreadTerminated", Qt::QueuedConnection);
         Handover &h = *fHandover;
         std::lock_guard lock(h.Lock);
         h.BodyEnded = true;

@@ -132,8 +132,9 @@ private:
 
     QStringList BuildIncludeList(QString location, const QString &filename) const;
     bool IsAcceptable(Walker &walker, const QString &folder, const TSearchRec &rec) const;
-    void SearchThreadTerminated();
-    void ServiceHandover();
+    // Queued from the worker by name.
+    Q_INVOKABLE void SearchThreadTerminated();
+    Q_INVOKABLE void ServiceHandover();
     void WaitForSearchThread();
 
     QString fFilename;

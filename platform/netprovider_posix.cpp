@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <pthread.h>
@@ -259,14 +260,17 @@ class SmbWorker {
 public:
     using Job = std::function<void(SMBCCTX *)>;
 
-    SmbWorker() : m_thread([this] { run(); }) {}
+    // The thread shares the queue, so a thread left running at the end (see below) never
+    // touches a destroyed one.
+    SmbWorker() : m_queue(std::make_shared<Queue>()), m_thread([q = m_queue] { run(*q); }) {}
     ~SmbWorker()
     {
-        std::unique_lock lock(m_mutex);
-        m_stop = true;
-        m_cv.notify_all();
+        Queue &q = *m_queue;
+        std::unique_lock lock(q.mutex);
+        q.stop = true;
+        q.cv.notify_all();
         // A call stuck on a dead server must not hold up the end of the process.
-        if (m_cv.wait_for(lock, std::chrono::seconds(2), [this] { return m_exited; })) {
+        if (q.cv.wait_for(lock, std::chrono::seconds(2), [&q] { return q.exited; })) {
             lock.unlock();
             m_thread.join();
         } else {
@@ -277,9 +281,10 @@ public:
 
     void post(Job job)
     {
-        std::lock_guard lock(m_mutex);
-        m_jobs.push_back(std::move(job));
-        m_cv.notify_all();
+        Queue &q = *m_queue;
+        std::lock_guard lock(q.mutex);
+        q.jobs.push_back(std::move(job));
+        q.cv.notify_all();
     }
 
     // Waits until the library is loaded and the context set up, at most boundMs.
@@ -287,17 +292,28 @@ public:
     {
         std::shared_ptr<PendingResult> ready;
         {
-            std::lock_guard lock(m_mutex);
-            if (m_ready)
+            Queue &q = *m_queue;
+            std::lock_guard lock(q.mutex);
+            if (q.ready)
                 return true;
             ready = std::make_shared<PendingResult>();
-            m_readyWaiters.push_back(ready);
+            q.readyWaiters.push_back(ready);
         }
         return ready->wait(boundMs);
     }
 
 private:
-    void run()
+    struct Queue {
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::deque<Job> jobs;
+        bool stop = false;
+        bool exited = false;
+        bool ready = false; // the library loaded and the context set up
+        std::vector<std::shared_ptr<PendingResult>> readyWaiters;
+    };
+
+    static void run(Queue &q)
     {
         // A write to a server that went away must not kill the process.
         sigset_t set;
@@ -327,17 +343,17 @@ private:
                 g_defaultWorkgroup = Smb().smbc_getWorkgroup(ctx);
             }
         }
-        std::unique_lock lock(m_mutex);
-        m_ready = true;
-        for (const auto &waiter : m_readyWaiters)
+        std::unique_lock lock(q.mutex);
+        q.ready = true;
+        for (const auto &waiter : q.readyWaiters)
             waiter->finish([] {});
-        m_readyWaiters.clear();
+        q.readyWaiters.clear();
         for (;;) {
-            m_cv.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
-            if (m_stop)
+            q.cv.wait(lock, [&q] { return q.stop || !q.jobs.empty(); });
+            if (q.stop)
                 break;
-            Job job = std::move(m_jobs.front());
-            m_jobs.pop_front();
+            Job job = std::move(q.jobs.front());
+            q.jobs.pop_front();
             lock.unlock();
             if (ctx)
                 Smb().smbc_setTimeout(ctx, LibraryTimeoutMs);
@@ -352,17 +368,11 @@ private:
         if (ctx)
             Smb().smbc_free_context(ctx, 1);
         lock.lock();
-        m_exited = true;
-        m_cv.notify_all();
+        q.exited = true;
+        q.cv.notify_all();
     }
 
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::deque<Job> m_jobs;
-    bool m_ready = false;
-    std::vector<std::shared_ptr<PendingResult>> m_readyWaiters;
-    bool m_stop = false;
-    bool m_exited = false;
+    std::shared_ptr<Queue> m_queue;
     std::thread m_thread;
 };
 

@@ -17,8 +17,9 @@ bool PendingResult::finish(const std::function<void()> &store)
     store();
     m_done = true;
     m_cv.notify_all();
+    // By name, so that Qt alone builds and frees the queued call (as in TFindFile).
     if (m_wake)
-        QMetaObject::invokeMethod(m_wake, &QEventLoop::quit, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(m_wake, "quit", Qt::QueuedConnection);
     return true;
 }
 
