@@ -8,6 +8,7 @@
 #include "platform/sharedblock.h"
 #include "platform/sysinfo.h"
 #include "platform/version.h"
+#include "utility/utility.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -177,6 +178,25 @@ TEST(WindowsFolders, ListingSpecialFoldersAndVersions)
     EXPECT_EQ(own.major, running.major);
     EXPECT_EQ(own.build, running.build);
     EXPECT_EQ(platform::ReadFileVersion(dir.filePath(QStringLiteral("zeta.txt"))).major, 0);
+}
+
+// What the diagnostics box and the start-up check read of the system: a product the table
+// knows, named as Windows names it, and an adapter report from the system's own query.
+TEST(WindowsSystemFacts, CaptionProductAndAdapterReport)
+{
+    const TOSVersionInfo os = GetOSVersionInfo();
+    EXPECT_NE(os.OSProduct, osUnknown) << qPrintable(os.Version);
+    EXPECT_TRUE(os.Caption.startsWith(QLatin1String("Microsoft Windows "))) << qPrintable(os.Caption);
+    EXPECT_FALSE(os.Caption.contains(QLatin1String("(NT"))) << qPrintable(os.Caption);
+    EXPECT_EQ(os.Version, QStringLiteral("%1.%2.%3").arg(os.OSMajorNumber).arg(os.OSMinorNumber).arg(os.OSBuildNumber));
+    EXPECT_EQ(os.OSArchitecture, QStringLiteral("64-bit"));
+    EXPECT_FALSE(IsRemoteSession());
+    EXPECT_FALSE(GetLocalComputerName().isEmpty());
+
+    QStringList lines;
+    GetNetworkAdaptersReport(lines);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_FALSE(lines.first().startsWith(QLatin1String("GetAdaptersInfo"))) << qPrintable(lines.join(u'|'));
 }
 
 TEST(WindowsNetwork, ProviderCodesAndDrives)
