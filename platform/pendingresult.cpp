@@ -31,6 +31,9 @@ bool PendingResult::wait(int timeoutMs)
         QEventLoop loop;
         QTimer timer;
         timer.setSingleShot(true);
+        // A coarse timer may end the loop up to 5% early (most of a second for a network
+        // call), and the rest of the wait below would then hold the window still.
+        timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
         bool wait = false;
         {

@@ -2,11 +2,14 @@
 #include "platform/files.h"
 #include "platform/netprovider.h"
 #include "platform/paths.h"
+#include "platform/pendingresult.h"
 #include "tests/fixtures/DesktopSession.h"
 #include "tests/fixtures/SambaServer.h"
 #include "tests/fixtures/TempEnv.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QTimer>
 
 #include <csignal>
 #include <unistd.h>
@@ -184,4 +187,24 @@ TEST_F(NetProviderTest, ServerGoneIsAFailureNotACrash)
     EXPECT_FALSE(FileExists(file));
     EXPECT_THROW(OpenReadStream(file), EInOutError);
     EXPECT_EQ(AddConnection(QString(), remote, QLatin1String(SambaServer::DefaultUser), Password), NET_ERROR_BAD_NETPATH);
+}
+
+// A network call that runs out keeps the window's messages flowing to the very end of its
+// bound: an event due shortly before the bound is still handled inside the wait.
+TEST(PendingResultWait, AWaitThatRunsOutDispatchesToItsEnd)
+{
+    platform::PendingResult pending;
+    bool handled = false;
+    QTimer late;
+    late.setTimerType(Qt::PreciseTimer);
+    late.setSingleShot(true);
+    QObject::connect(&late, &QTimer::timeout, [&] { handled = true; });
+    late.start(3900);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(pending.wait(4000));
+    EXPECT_GE(clock.elapsed(), 4000);
+    EXPECT_TRUE(handled) << "the wait stopped handling messages before its end";
+    // Given up for good: a late result is refused.
+    EXPECT_FALSE(pending.finish([] {}));
 }
