@@ -4,10 +4,8 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QObject>
-#include <QSocketNotifier>
 
-#include <cstdio>
-#include <unistd.h>
+#include "serveuntilclosed.h"
 
 class GnomeIdleMonitor : public QObject {
     Q_OBJECT
@@ -48,15 +46,7 @@ int main(int argc, char **argv)
     }
     if (!ok)
         return 1;
-    std::printf("ready\n");
-    std::fflush(stdout);
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char c;
-        if (::read(STDIN_FILENO, &c, 1) <= 0)
-            QCoreApplication::quit();
-    });
-    return app.exec();
+    return ServeUntilInputCloses();
 }
 
 #include "idleservice.moc"

@@ -4,11 +4,11 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QObject>
-#include <QSocketNotifier>
 #include <QStringList>
 
 #include <cstdio>
-#include <unistd.h>
+
+#include "serveuntilclosed.h"
 
 class UserManager : public QObject {
     Q_OBJECT
@@ -33,15 +33,7 @@ int main(int argc, char **argv)
     if (!bus.registerObject(QStringLiteral("/org/freedesktop/systemd1"), &manager, QDBusConnection::ExportScriptableSlots)
         || !bus.registerService(QStringLiteral("org.freedesktop.systemd1")))
         return 1;
-    std::printf("ready\n");
-    std::fflush(stdout);
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char c;
-        if (::read(STDIN_FILENO, &c, 1) <= 0)
-            QCoreApplication::quit();
-    });
-    return app.exec();
+    return ServeUntilInputCloses();
 }
 
 #include "usermanager.moc"
