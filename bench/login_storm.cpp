@@ -29,6 +29,7 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -216,6 +217,15 @@ double ServerCpuSeconds(qint64 master)
             total += (fields[13].toDouble() + fields[14].toDouble()) / tick;
     }
     return total;
+}
+
+// CPU seconds of the reaped workstations and whatever they started (smbd is not reaped
+// until the end, so this is the clients' side alone).
+double ClientCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 // ---- what one logon costs the server, from a loopback capture ----
@@ -510,19 +520,23 @@ int main(int argc, char **argv)
     }
 
     Storm a, b;
-    double cpuOurs = 0, cpuTheirs = 0;
+    double cpuOurs = 0, cpuTheirs = 0, clientOurs = 0, clientTheirs = 0;
     for (int r = 0; r < rounds; ++r) {
         const QString round = dir.path() + QStringLiteral("/r%1").arg(r);
         double before = ServerCpuSeconds(server.pid());
+        double clientBefore = ClientCpuSeconds();
         Storm s = OursStorm(self, server, round, n);
         QThread::msleep(500);
         cpuOurs += ServerCpuSeconds(server.pid()) - before;
+        clientOurs += ClientCpuSeconds() - clientBefore;
         a.ms.insert(a.ms.end(), s.ms.begin(), s.ms.end());
         a.failed += s.failed;
         before = ServerCpuSeconds(server.pid());
+        clientBefore = ClientCpuSeconds();
         s = SmbclientStorm(server, round, n);
         QThread::msleep(500);
         cpuTheirs += ServerCpuSeconds(server.pid()) - before;
+        clientTheirs += ClientCpuSeconds() - clientBefore;
         b.ms.insert(b.ms.end(), s.ms.begin(), s.ms.end());
         b.failed += s.failed;
     }
@@ -534,6 +548,8 @@ int main(int argc, char **argv)
     std::printf("  p99 ratio (logon path / smbclient): %.3f\n", Percentile(a.ms, 99) / Percentile(b.ms, 99));
     std::printf("server CPU per logon: logon path %.2f ms, smbclient %.2f ms\n",
                 cpuOurs * 1000 / (n * rounds), cpuTheirs * 1000 / (n * rounds));
+    std::printf("client CPU per logon: logon path %.2f ms, smbclient %.2f ms\n",
+                clientOurs * 1000 / (n * rounds), clientTheirs * 1000 / (n * rounds));
     std::printf("what one logon costs the server (logon path: share, script, IPC$; smbclient: share, script):\n");
     PrintCommands(ours, theirs);
     PrintCost("  logon path", ours);
