@@ -122,7 +122,9 @@ void TadpInstanceControl::DoMaxInstancesReached(quint32 LastInstanceHandle)
 void TadpInstanceControl::ComeForward()
 {
     if (QWidget *window = OwnerWindow(parent())) {
-        if (window->isMinimized())
+        // A hidden window's minimised state is only a record: clearing it would map the
+        // window behind the toolkit's back, an empty frame that is never painted.
+        if (window->isVisible() && window->isMinimized())
             window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
         window->raise();
         window->activateWindow();

@@ -493,4 +493,39 @@ TEST_F(Screen, ConfigSwitchOpensOverTheMappedLoginWindowAndTheSessionEndStillEnd
     EXPECT_EQ(WEXITSTATUS(*status), 0) << log(u"program.log"_s);
 }
 
+// After a logon the login window is hidden in the notification area with its minimised
+// state recorded. A second start must leave it there: un-minimising the hidden window
+// would map it behind the toolkit's back, an empty black frame that is never painted.
+TEST_F(Screen, SecondCopyLeavesAWindowHiddenInTheTrayUnmapped)
+{
+    ASSERT_NO_FATAL_FAILURE(startWindowManager());
+    // A path of its own: the guard tests' copies must not count.
+    const QString copy = folder + u"guardcopy"_s;
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TAVRO_TEST_HELPERS_DIR "/guardcopy"), copy));
+    QProcess first, second;
+    QByteArray heard;
+    const auto says = [&](const QByteArray &word) {
+        return WaitFor([&] {
+            first.waitForReadyRead(50);
+            heard += first.readAll();
+            return heard.split('\n').contains(word);
+        }, 15000);
+    };
+    first.start(copy, {u"1"_s, u"1"_s});
+    ASSERT_TRUE(says("shown"));
+    ASSERT_TRUE(WaitFor([&] { return x.find(QSize(200, 100)) != XCB_WINDOW_NONE; }, 15000));
+    first.write("tray\n");
+    ASSERT_TRUE(says("hidden"));
+    ASSERT_TRUE(WaitFor([&] { return x.find(QSize(200, 100)) == XCB_WINDOW_NONE; }, 15000));
+
+    second.start(copy, {u"1"_s, u"1"_s});
+    ASSERT_TRUE(second.waitForFinished(15000));
+    EXPECT_TRUE(second.readAllStandardOutput().contains("surplus"));
+    ASSERT_TRUE(says("forward"));
+    EXPECT_FALSE(WaitFor([&] { return x.find(QSize(200, 100)) != XCB_WINDOW_NONE; }, 1500))
+        << "the hidden window was mapped";
+    first.write("quit\n");
+    EXPECT_TRUE(first.waitForFinished(5000));
+}
+
 } // namespace

@@ -2,8 +2,9 @@
 //   guardcopy LIMIT ENABLED [wait]
 // Reports on stdout, one line each: "ready" (with "wait": then waits for "go" on stdin),
 // "event H", "registered", "surplus", "inactive", "shown", "forward", "restored",
-// "activated", "deactivated", "count N H" / "count none", "exit". Commands on stdin: "minimize",
-// "deactivate" (another window of this copy takes the focus), "disable" (the guard),
+// "activated", "deactivated", "hidden", "count N H" / "count none", "exit". Commands on stdin:
+// "minimize", "tray" (hidden with its minimised state recorded), "deactivate" (another window
+// of this copy takes the focus), "disable" (the guard),
 // "count", "quit";
 // end of input quits too.
 #include "components/adpInstanceControl.h"
@@ -100,6 +101,11 @@ int main(int argc, char **argv)
             guard->setEnabled(false);
         } else if (line == "minimize") {
             window.showMinimized();
+        } else if (line == "tray") {
+            // As the login window goes to the notification area after a logon.
+            window.hide();
+            window.setWindowState(window.windowState() | Qt::WindowMinimized);
+            Report(QStringLiteral("hidden"));
         } else if (line == "deactivate") {
             other.show();
             other.activateWindow();
