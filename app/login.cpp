@@ -272,6 +272,9 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
         };
         if (!NetUseServer->Listen())
             LogSessionEvent(platform::LogWarning, QStringLiteral("Logon scripts cannot map drives: the net use socket is not available"), QString(), QString());
+        // A desktop session that ended while someone was logged on took its mounts along
+        // but left their links and bookmarks: the next person must not find them.
+        TTavroNetService(QString(), QString(), QString(), QString()).WithdrawStaleDrives();
     }
 
     if (QScreen *screen = this->screen())

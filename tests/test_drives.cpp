@@ -310,7 +310,7 @@ TEST_F(Drives, ProviderCodesForDrivesAndNoGvfsMeansAClearErrorAtOnce)
     EXPECT_EQ(r.out.toStdString(), u"1222 network drives need the desktop's GVfs service: gvfs-backends and gvfs-fuse (no session bus).\n"_s.toStdString());
 }
 
-TEST_F(Drives, DrivesOfACrashedClientGoAtTheNextLogon)
+TEST_F(Drives, DrivesOfACrashedClientGoAtTheNextLogonAndThoseOfAnEndedSessionAtTheStart)
 {
     QProcess crashed;
     crashed.start(QStringLiteral(TAVRO_TEST_HELPERS_DIR "/drivemapper"), {u"K:"_s, home_unc(), samba.user(), u"hold"_s});
@@ -326,6 +326,26 @@ TEST_F(Drives, DrivesOfACrashedClientGoAtTheNextLogon)
     auto form = logOn();
     ASSERT_TRUE(form->LoggedOn);
     ExpectGone(u"K"_s);
+
+    // A desktop session that ended with someone logged on took its mount along but left
+    // the link and the bookmark naming that person; the next start withdraws them. A
+    // drive whose mount is still there stays.
+    ASSERT_TRUE(NetUse({u"M:"_s, home_unc()}).exit == 0);
+    QDir().mkpath(QDir::homePath() + u"/Network Drives"_s);
+    ASSERT_TRUE(QFile::link(DesktopSession::fuseRoot() + u"/smb-share:server=127.0.0.1,share=home,user=lastone"_s,
+                            Drive(u"L"_s)));
+    {
+        QFile bookmarks(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u"/gtk-3.0/bookmarks"_s);
+        ASSERT_TRUE(bookmarks.open(QIODevice::Append));
+        bookmarks.write("smb://lastone@127.0.0.1/home/ L: home on 127.0.0.1\n");
+    }
+    form.reset();
+    TLoginSystemFacts facts;
+    facts.InstanceControl = false;
+    TTavroNetLoginForm next(facts);
+    ExpectGone(u"L"_s);
+    EXPECT_TRUE(platform::IsRemoteDrive(u"M:"_s));
+    EXPECT_TRUE(Bookmarks().contains(u" M: "_s)) << qPrintable(Bookmarks());
 }
 
 TEST_F(Drives, OnlyTheSameUserIsServedAndThePasswordIsLeftNowhere)
