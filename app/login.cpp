@@ -274,7 +274,7 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
             LogSessionEvent(platform::LogWarning, QStringLiteral("Logon scripts cannot map drives: the net use socket is not available"), QString(), QString());
         // A desktop session that ended while someone was logged on took its mounts along
         // but left their links and bookmarks: the next person must not find them.
-        TTavroNetService(QString(), QString(), QString(), QString()).WithdrawStaleDrives();
+        platform::WithdrawStaleDrives();
     }
 
     if (QScreen *screen = this->screen())

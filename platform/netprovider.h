@@ -36,6 +36,10 @@ quint32 AddConnection(const QString &localName, const QString &remoteName,
 quint32 CancelConnection(const QString &name, bool force);
 // "X:" is a live drive connection of this session, also one an earlier run made.
 bool IsRemoteDrive(const QString &drive);
+// Withdraws what still names drives whose connections ended without this process: off
+// Windows, a desktop session that ended takes its mounts along but leaves their links
+// and bookmarks. Live drives stay. Windows drops a session's drives with it.
+void WithdrawStaleDrives();
 
 // Connects as AddConnection does, with the credentials of a deviceless connection this
 // process holds to the same server (that share's first): a session's credentials serve

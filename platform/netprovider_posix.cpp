@@ -806,6 +806,15 @@ bool IsRemoteDrive(const QString &drive)
     return !name.isEmpty() && gvfs::IsLive(name);
 }
 
+void WithdrawStaleDrives()
+{
+    for (char l = 'A'; l <= 'Z'; ++l) {
+        const QString drive = QString(QLatin1Char(l)) + QLatin1Char(':');
+        if (!IsRemoteDrive(drive))
+            gvfs::Unmount(drive, true);
+    }
+}
+
 QList<NetConnection> ListConnections()
 {
     QList<NetConnection> list;

@@ -149,6 +149,8 @@ bool IsRemoteDrive(const QString &drive)
     return !name.isEmpty() && GetDriveTypeW(W(name + QLatin1Char('\\'))) == DRIVE_REMOTE;
 }
 
+void WithdrawStaleDrives() {}
+
 QList<NetConnection> ListConnections()
 {
     QList<NetConnection> drives, deviceless;

@@ -12,7 +12,6 @@
 namespace {
 
 const QString UserNameVariable = QStringLiteral("TAVROLOGIN_USERNAME");
-const QString DriveLetters = QStringLiteral("EFGHIJKLMNOPQRSTUVWXYZ");
 
 QString SharePath(const QString &server, const QString &share)
 {
@@ -97,21 +96,12 @@ void TTavroNetService::Log(platform::LogPriority priority, const QString &messag
 QStringList TTavroNetService::DisconnectAllShares()
 {
     QStringList failures;
-    for (QChar letter : DriveLetters) {
+    for (QChar letter : QStringLiteral("EFGHIJKLMNOPQRSTUVWXYZ")) {
         const QString failure = DisconnectDrive(QString(letter) + QLatin1Char(':'));
         if (!failure.isEmpty())
             failures.append(failure);
     }
     return failures;
-}
-
-void TTavroNetService::WithdrawStaleDrives()
-{
-    for (QChar letter : DriveLetters) {
-        const QString drive = QString(letter) + QLatin1Char(':');
-        if (!platform::IsRemoteDrive(drive))
-            platform::CancelConnection(drive, true);
-    }
 }
 
 bool TTavroNetService::ConnectAndRunScript(const QString &LogonScript, QString &ErrorMessage)

@@ -20,8 +20,6 @@ public:
     bool ConnectShare(const QString &Drive, const QString &RemotePath);
     // Drops drives E: to Z:; the texts say which could not be dropped and why.
     QStringList DisconnectAllShares();
-    // Withdraws the links and bookmarks of drives E: to Z: whose mounts are gone; live drives stay.
-    void WithdrawStaleDrives();
     bool ConnectAndRunScript(const QString &LogonScript, QString &ErrorMessage);
     void ExecuteLogoffScripts(const QString &LogonShare);
 
