@@ -649,9 +649,18 @@ void TFormConfigure::done(int result)
 void TFormConfigure::FormClose()
 {
     AppSettings.AppVersion = GetFileVersionString(GetAppFolder() + platform::ProgramFileName);
-    WriteAppSettings();
+    // A failed write is reported once the login window is back on the start-up profile:
+    // left on the one last selected here, it would log on to a server it does not show.
+    std::exception_ptr writeError;
+    try {
+        WriteAppSettings();
+    } catch (...) {
+        writeError = std::current_exception();
+    }
     if (OnClose)
         OnClose();
     // The login window goes on with the start-up profile, whatever was loaded here.
     ReadProfile(AppSettings.AppDefaultProfile);
+    if (writeError)
+        std::rethrow_exception(writeError);
 }

@@ -557,6 +557,19 @@ TEST_F(ConfigWindow, ClosingStoresTheSettingsAndReturnsToTheStartUpProfile)
     form->OnClose = [&] { ++closes; };
     form->reject();
     EXPECT_EQ(closes, 1);
+
+    // A settings file that cannot be written is reported, but only after the login
+    // window is back on the start-up profile: it must not log on with the one
+    // selected here.
+    form->show();
+    click(u"Lab"_s);
+    ASSERT_EQ(ProfileSettings.ProfileServer, u"LABSRV"_s);
+    ASSERT_TRUE(QFile::remove(appFile()));
+    ASSERT_TRUE(QDir().mkpath(appFile())); // root may write anywhere, but not over a folder
+    form->reject();
+    EXPECT_EQ(closes, 2);
+    EXPECT_EQ(ProfileSettings.ProfileServer, u"HOMESRV"_s);
+    EXPECT_EQ(errors, QStringList{u"Unable to write to "_s + QDir::toNativeSeparators(appFile())});
 }
 
 TEST_F(ConfigWindow, ClosingRefreshesTheLoginWindow)
