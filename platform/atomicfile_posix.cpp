@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -73,8 +74,18 @@ bool ReplaceFileContents(const QString &path, const QByteArray &bytes)
     if (::stat(folderName.constData(), &folder) != 0)
         return false;
 
-    // A dot name: the profile lists never show the temporary file.
-    QByteArray temp = folderName + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
+    // A dot name: the profile lists never show the temporary file. The dot and the
+    // suffix must not push it past the longest name the file's own name may have.
+    QByteArray base = QFile::encodeName(info.fileName());
+    constexpr qsizetype Extra = 8; // "." and ".XXXXXX"
+    if (base.size() + Extra > NAME_MAX) {
+        base.truncate(NAME_MAX - Extra);
+        while (!base.isEmpty() && (static_cast<unsigned char>(base.back()) & 0xC0) == 0x80)
+            base.chop(1); // a continuation byte: drop the cut character whole
+        if (!base.isEmpty() && static_cast<unsigned char>(base.back()) >= 0xC0)
+            base.chop(1);
+    }
+    QByteArray temp = folderName + "/." + base + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;

@@ -238,3 +238,18 @@ TEST(AtomicProfileWrite, FailedWriteLeavesTheOldFileWhole)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"test.ini"})
         << "no temporary file left behind";
 }
+
+TEST(AtomicProfileWrite, NamesOfTheLongestLengthCanBeWrittenAndRewritten)
+{
+    // 255 bytes: the temporary file beside it must not need a longer name.
+    QTemporaryDir dir;
+    const QString name = QString(125, QChar(0xE9)) + QStringLiteral("x.ini");
+    ASSERT_EQ(QFile::encodeName(name).size(), 255);
+    const QString path = dir.filePath(name);
+    EXPECT_TRUE(platform::ReplaceFileContents(path, "first"));
+    EXPECT_TRUE(platform::ReplaceFileContents(path, "second"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "second");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+}
