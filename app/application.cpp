@@ -6,8 +6,16 @@
 
 void ShowMessageBox(QMessageBox::Icon icon, const QString &text, const QString &objectName)
 {
+    // Owned by the window in front: a box without an owner is stacked below the
+    // always-on-top login window and its modal configuration window, out of sight,
+    // while it blocks both.
+    QWidget *owner = QApplication::activeModalWidget();
+    if (!owner)
+        owner = QApplication::activeWindow();
+    if (owner && !owner->isVisible())
+        owner = nullptr;
     // Left as LF CR, the box's text document would draw an empty line for each CR.
-    QMessageBox box(icon, ApplicationTitle, DrawnText(text), QMessageBox::Ok);
+    QMessageBox box(icon, ApplicationTitle, DrawnText(text), QMessageBox::Ok, owner);
     box.setObjectName(objectName);
     box.exec();
 }

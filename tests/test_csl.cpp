@@ -604,6 +604,34 @@ TEST_F(ConfigWindow, ClosingRefreshesTheLoginWindow)
     EXPECT_EQ(appKey(u"Default Profile"_s), u"Home.ini"_s);
 }
 
+// An error box belongs to the window it interrupts; one without an owner is stacked
+// beneath the always-on-top login window and this modal one, hidden while it blocks them.
+TEST_F(ConfigWindow, ErrorBoxesShowOverTheWindowTheyInterrupt)
+{
+    TTavroNetLoginForm login(adminFacts());
+    TFormConfigure configure(&login);
+    ConnectConfigureWindow(login, configure);
+    login.show();
+    QDir().mkpath(profileFolder() + u"Branch.ini"_s); // root may write anywhere, but not over a folder
+    QWidget *errorOwner = nullptr;
+    QStringList errorTexts;
+    ModalBoxCloser closer;
+    closer.onBox = [&](QWidget *) {
+        // A timer does not fire inside its own handler: the error box needs a closer of its own.
+        ModalBoxCloser inner;
+        inner.onBox = [&](QWidget *box) { errorOwner = box->parentWidget(); };
+        configure.ResetProfileEditor();
+        configure.ProfileText->setText(u"Branch"_s);
+        configure.ServerText->setText(u"BRANCHSRV"_s);
+        QTest::mouseClick(configure.ButtonAdd, Qt::LeftButton);
+        errorTexts = inner.texts();
+    };
+    login.ConfigurePanelClick();
+    ASSERT_EQ(closer.count(), 1);
+    EXPECT_EQ(errorTexts, QStringList{u"Unable to write to "_s + profileFolder() + u"Branch.ini"_s});
+    EXPECT_EQ(errorOwner, &configure);
+}
+
 // The program reads what the window's creation reads at start and builds the window at
 // its first showing: the list is the folder as it was at start, not at that showing.
 TEST_F(ConfigWindow, TheProgramsWindowListsTheFolderAsAtStartThoughBuiltWhenFirstShown)
