@@ -139,8 +139,17 @@ void WriteProfile(const QString &fileName)
         throw EIniFileException(QStringLiteral("Unable to write to %1").arg(path));
     // Not checked here: if the folder cannot be made, the first write reports it.
     platform::ForceDirectories(folder);
-    for (const ProfileKey &k : ProfileKeys)
-        WriteValue(k.key, ProfileSettings.*k.field, path);
+    const bool existed = platform::FileExists(path);
+    try {
+        for (const ProfileKey &k : ProfileKeys)
+            WriteValue(k.key, ProfileSettings.*k.field, path);
+    } catch (...) {
+        // A profile this save created is not left half-written (a full disk after the
+        // first keys): it would be listed at the next start without its logon share.
+        if (!existed)
+            platform::DeleteFile(path);
+        throw;
+    }
     platform::FlushPrivateProfile(path);
 }
 

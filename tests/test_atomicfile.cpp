@@ -1,5 +1,6 @@
 #include "config/inifile.h"
 #include "platform/atomicfile.h"
+#include "platform/errors.h"
 #include "platform/privateprofile.h"
 #include "tests/fixtures/TempEnv.h"
 #include "tests/fixtures/TestAccounts.h"
@@ -252,4 +253,44 @@ TEST(AtomicProfileWrite, NamesOfTheLongestLengthCanBeWrittenAndRewritten)
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), "second");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+}
+
+TEST(AtomicProfileWrite, ASaveThatFailsPartWayLeavesNoHalfWrittenNewProfile)
+{
+    TempHome home;
+    SetProfileDefaults();
+    const QString folder = GetProfileFolder();
+    const QByteArray old = "[TavroLogin]\r\nServer=OLD\r\nNet Logon Share=NETLOGON_V2\r\n";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    {
+        QFile f(folder + QStringLiteral("Old.ini"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(old);
+    }
+    // The limit fails the writes past the first key of a new file, as a disk that fills
+    // up part-way through a save does.
+    auto save = [](const char *name) {
+        try {
+            WriteProfile(QString::fromLatin1(name));
+        } catch (const EIniFileException &e) {
+            return e.message();
+        }
+        return QStringLiteral("<no error>");
+    };
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 40;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QString newError = save("New.ini"), oldError = save("Old.ini");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(newError, QStringLiteral("Unable to write to ") + folder + QStringLiteral("New.ini"));
+    EXPECT_EQ(oldError, QStringLiteral("Unable to write to ") + folder + QStringLiteral("Old.ini"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Old.ini")});
+    QFile f(folder + QStringLiteral("Old.ini"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), old) << "an existing profile is never removed";
 }
