@@ -373,7 +373,7 @@ void TFormConfigure::ListViewComboSelectItem(QObject *Sender, QTreeWidgetItem *I
     Q_UNUSED(Sender);
     Q_UNUSED(Selected);
     const QString file = Item->text(0) + IniExt;
-    if (!platform::FileExists(GetProfileFolder() + file))
+    if (!platform::FileExists(ProfileFilePath(file)))
         return;
     LoadAppSettings();
     ReadProfile(file);
@@ -502,7 +502,7 @@ void TFormConfigure::ButtonRemoveClick()
     DeleteEntry(selected.first());
     ResetProfileEditor();
 
-    const QString path = GetProfileFolder() + file;
+    const QString path = ProfileFilePath(file);
     if (platform::FileExists(path) && !DeleteProfileFile(path)) {
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"),
                         QStringLiteral("Failed to delete configuration file."), QMessageBox::Ok, this);

@@ -6,6 +6,8 @@
 #include "platform/programname.h"
 #include "utility/utility.h"
 
+#include <QDir>
+
 TProfileSettings ProfileSettings;
 TAppSettings AppSettings;
 
@@ -89,6 +91,21 @@ bool AddressesProfileFolderOnly(const QString &name)
 
 } // namespace
 
+QString ProfileFilePath(const QString &fileName)
+{
+    const QString folder = GetProfileFolder();
+    if (platform::FileExists(folder + fileName) || !AddressesProfileFolderOnly(fileName))
+        return folder + fileName;
+    // The lists find "Lab.INI" for "*.ini" and show it as "Lab", and Windows opens it as
+    // "Lab.ini": taken as missing, it would be created anew as a copy of another profile.
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString &name : names) {
+        if (name.compare(fileName, Qt::CaseInsensitive) == 0 && platform::FileExists(folder + name))
+            return folder + name;
+    }
+    return folder + fileName;
+}
+
 QString GetDataFolder()
 {
     return platform::IncludeTrailingPathDelimiter(GetSpecialFolderPath(CSIDL_COMMON_APPDATA))
@@ -123,9 +140,9 @@ void SetAppDefaults()
 void ReadProfile(const QString &fileName)
 {
     const QString name = ProfileFileName(fileName);
-    const QString path = GetProfileFolder() + name;
-    if (!AddressesProfileFolderOnly(name) || !platform::FileExists(path))
+    if (!AddressesProfileFolderOnly(name) || !platform::FileExists(ProfileFilePath(name)))
         WriteProfile(name);
+    const QString path = ProfileFilePath(name);
     for (const ProfileKey &k : ProfileKeys)
         ProfileSettings.*k.field = ReadValue(k.key, k.readDefault, path);
     platform::FlushPrivateProfile(path);
@@ -134,7 +151,7 @@ void ReadProfile(const QString &fileName)
 void WriteProfile(const QString &fileName)
 {
     const QString folder = GetProfileFolder();
-    const QString path = folder + ProfileFileName(fileName);
+    const QString path = ProfileFilePath(ProfileFileName(fileName));
     if (!AddressesProfileFolderOnly(ProfileFileName(fileName)))
         throw EIniFileException(QStringLiteral("Unable to write to %1").arg(path));
     // Not checked here: if the folder cannot be made, the first write reports it.

@@ -29,6 +29,9 @@ extern const QString AppIniFileName;    // "tavrologin.ini"
 
 QString GetDataFolder();
 QString GetProfileFolder();
+// The path of the profile file of that name; a file whose name differs only in letter
+// case counts as it when there is none of exactly that name.
+QString ProfileFilePath(const QString &fileName);
 void SetProfileDefaults();
 void SetAppDefaults();
 void ReadProfile(const QString &fileName);

@@ -341,6 +341,7 @@ TEST_F(ConfigWindow, InputIsCheckedBeforeAnythingIsWritten)
 TEST_F(ConfigWindow, RemovingDeletesTheFileMovesTheStartUpProfileAndKeepsTheLastEntry)
 {
     writeProfile(u"Extra"_s, u"EXTRASRV"_s);
+    writeIni(profileFolder() + u"Upper.INI"_s, {u"Server=UPPERSRV"_s});
     open();
     auto remove = [&](const QString &caption) { // the boxes it shows
         if (!caption.isEmpty())
@@ -369,6 +370,11 @@ TEST_F(ConfigWindow, RemovingDeletesTheFileMovesTheStartUpProfileAndKeepsTheLast
     EXPECT_EQ(mode(), u"&Add"_s);
     EXPECT_TRUE(form->ListViewCombo->selectedItems().isEmpty()); // no neighbour selected in its place
     EXPECT_EQ(appKey(u"Default Profile"_s), u"Office.ini"_s);
+    // A file listed though its ".INI" is in capitals is the one loaded and deleted.
+    click(u"Upper"_s);
+    EXPECT_EQ(editor(), u"Upper|UPPERSRV"_s);
+    EXPECT_EQ(remove({}), QStringList());
+    EXPECT_FALSE(QFile::exists(profileFolder() + u"Upper.INI"_s));
     // The start-up profile: the remaining entry takes over, written at once.
     remove(u"Office"_s);
     ASSERT_EQ(entries(), QStringList{u"Extra"_s});

@@ -228,6 +228,20 @@ QMap<QString, QByteArray> Tree(const QString &root)
     return files;
 }
 
+// The lists find profile files whatever the letter case of their names ("*.ini" finds
+// "Lab.INI" and shows it as "Lab"), so reading and writing find them the same way.
+TEST_F(IniFile, ProfileFilesAreFoundWhateverTheirLetterCase)
+{
+    writeBytes(profilePath("Lab.INI"), "[TavroLogin]\r\nServer=LABSRV\r\n");
+    ProfileSettings.ProfileServer = "CURRENT";
+    ReadProfile("Lab.ini");
+    EXPECT_EQ(ProfileSettings.ProfileServer, "LABSRV") << "not a new copy of the current profile";
+    ProfileSettings.ProfileServer = "LAB2";
+    WriteProfile("lab.ini");
+    EXPECT_TRUE(readBytes(profilePath("Lab.INI")).startsWith("[TavroLogin]\r\nServer=LAB2\r\n"));
+    EXPECT_EQ(QDir(dataFolder() + "config").entryList(QDir::Files), QStringList{"Lab.INI"});
+}
+
 TEST_F(IniFile, ProfileNamesFromFilesNeverLeaveTheProfileFolder)
 {
     // A profile planted outside the folder, where "../../x.ini" would lead.
