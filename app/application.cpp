@@ -4,6 +4,26 @@
 #include "platform/errors.h"
 #include "platform/journal.h"
 
+#include <QScreen>
+
+namespace {
+
+// The program's boxes open centred on the screen, also when a window owns them.
+class TScreenCentredBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent *event) override
+    {
+        QMessageBox::showEvent(event); // sets the box's final size
+        if (const QScreen *s = screen())
+            move(s->availableGeometry().center() - rect().center());
+    }
+};
+
+} // namespace
+
 void ShowMessageBox(QMessageBox::Icon icon, const QString &text, const QString &objectName)
 {
     // Owned by the window in front: a box without an owner is stacked below the
@@ -15,7 +35,7 @@ void ShowMessageBox(QMessageBox::Icon icon, const QString &text, const QString &
     if (owner && !owner->isVisible())
         owner = nullptr;
     // Left as LF CR, the box's text document would draw an empty line for each CR.
-    QMessageBox box(icon, ApplicationTitle, DrawnText(text), QMessageBox::Ok, owner);
+    TScreenCentredBox box(icon, ApplicationTitle, DrawnText(text), QMessageBox::Ok, owner);
     box.setObjectName(objectName);
     box.exec();
 }

@@ -590,6 +590,7 @@ TEST_F(ConfigWindow, ClosingRefreshesTheLoginWindow)
     closer.onBox = [&](QWidget *box) {
         if (box != &configure)
             return;
+        configure.move(0, 0); // dragged to a corner by the administrator
         configure.ResetProfileEditor();
         configure.ProfileText->setText(u"Branch"_s);
         configure.ServerText->setText(u"BRANCHSRV"_s);
@@ -620,12 +621,17 @@ TEST_F(ConfigWindow, ErrorBoxesShowOverTheWindowTheyInterrupt)
     login.show();
     QDir().mkpath(profileFolder() + u"Branch.ini"_s); // root may write anywhere, but not over a folder
     QWidget *errorOwner = nullptr;
+    QPoint errorCentre;
     QStringList errorTexts;
     ModalBoxCloser closer;
     closer.onBox = [&](QWidget *) {
         // A timer does not fire inside its own handler: the error box needs a closer of its own.
         ModalBoxCloser inner;
-        inner.onBox = [&](QWidget *box) { errorOwner = box->parentWidget(); };
+        inner.onBox = [&](QWidget *box) {
+            errorOwner = box->parentWidget();
+            errorCentre = box->frameGeometry().center();
+        };
+        configure.move(0, 0); // dragged to a corner by the administrator
         configure.ResetProfileEditor();
         configure.ProfileText->setText(u"Branch"_s);
         configure.ServerText->setText(u"BRANCHSRV"_s);
@@ -636,6 +642,9 @@ TEST_F(ConfigWindow, ErrorBoxesShowOverTheWindowTheyInterrupt)
     ASSERT_EQ(closer.count(), 1);
     EXPECT_EQ(errorTexts, QStringList{u"Unable to write to "_s + profileFolder() + u"Branch.ini"_s});
     EXPECT_EQ(errorOwner, &configure);
+    // Owned, but still centred on the screen rather than over its owner.
+    const QPoint screenCentre = login.screen()->availableGeometry().center();
+    EXPECT_LE((errorCentre - screenCentre).manhattanLength(), 4) /* the frame */ << errorCentre.x() << "," << errorCentre.y();
 }
 
 // The program reads what the window's creation reads at start and builds the window at
