@@ -640,7 +640,7 @@ TEST_F(ConfigWindow, ErrorBoxesShowOverTheWindowTheyInterrupt)
     };
     login.ConfigurePanelClick();
     ASSERT_EQ(closer.count(), 1);
-    EXPECT_EQ(errorTexts, QStringList{u"Unable to write to "_s + profileFolder() + u"Branch.ini"_s});
+    EXPECT_EQ(errorTexts, QStringList{u"Unable to write to "_s + QDir::toNativeSeparators(profileFolder() + u"Branch.ini"_s)});
     EXPECT_EQ(errorOwner, &configure);
     // Owned, but still centred on the screen rather than over its owner.
     const QPoint screenCentre = login.screen()->availableGeometry().center();
