@@ -112,6 +112,21 @@ protected:
     QTemporaryDir tmp;
 };
 
+// Runs work with files limited to limit bytes, so writes fail part-way as on a full disk.
+template <class Work>
+void WithFileSizeLimit(rlim_t limit, Work work)
+{
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = limit;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    work();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+}
+
 } // namespace
 
 TEST_F(AtomicFile, RewritesKeepModeGroupAndOwner)
@@ -221,16 +236,8 @@ TEST(AtomicProfileWrite, FailedWriteLeavesTheOldFileWhole)
         f.write(original);
     }
 
-    // A file size limit makes the write fail part-way, as a full disk would.
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 64;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = platform::WritePrivateProfileString("S", "k", QString(4000, u'n'), path);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    bool written = true;
+    WithFileSizeLimit(64, [&] { written = platform::WritePrivateProfileString("S", "k", QString(4000, u'n'), path); });
 
     EXPECT_FALSE(written);
     QFile f(path);
@@ -277,15 +284,11 @@ TEST(AtomicProfileWrite, ASaveThatFailsPartWayLeavesNoHalfWrittenNewProfile)
         }
         return QStringLiteral("<no error>");
     };
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 40;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const QString newError = save("New.ini"), oldError = save("Old.ini");
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    QString newError, oldError;
+    WithFileSizeLimit(40, [&] {
+        newError = save("New.ini");
+        oldError = save("Old.ini");
+    });
 
     EXPECT_EQ(newError, QStringLiteral("Unable to write to ") + folder + QStringLiteral("New.ini"));
     EXPECT_EQ(oldError, QStringLiteral("Unable to write to ") + folder + QStringLiteral("Old.ini"));
