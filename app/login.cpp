@@ -268,7 +268,7 @@ TTavroNetLoginForm::TTavroNetLoginForm(TLoginSystemFacts facts, QWidget *parent)
     if (!platform::Terminated()) {
         NetUseServer = new TNetUseServer(this);
         NetUseServer->Log = [this](platform::LogPriority priority, const QString &message) {
-            LogSessionEvent(priority, message, Profiles->currentText(), FLoginRunning ? FAttemptUser : LoggedOnUser);
+            LogSessionEvent(priority, message, Profiles->currentText(), FLoginRunning ? ExtractUserName(UsernameEdit->text()) : LoggedOnUser);
         };
         if (!NetUseServer->Listen())
             LogSessionEvent(platform::LogWarning, QStringLiteral("Logon scripts cannot map drives: the net use socket is not available"), QString(), QString());
@@ -466,8 +466,7 @@ bool TTavroNetLoginForm::ProcessLogin()
     LoginPanel->setEnabled(false);
     ConfigurePanel->setEnabled(false);
     ShowStatusMessage(QStringLiteral("Please wait, logging in..."));
-    FAttemptUser = ExtractUserName(UsernameEdit->text());
-    LogSessionEvent(platform::LogInfo, QStringLiteral("Logon attempt"), Profiles->currentText(), FAttemptUser);
+    LogSessionEvent(platform::LogInfo, QStringLiteral("Logon attempt"), Profiles->currentText(), ExtractUserName(UsernameEdit->text()));
     DisconnectAllShares();
     ShowDriveFailures();
 

@@ -168,8 +168,6 @@ private:
     std::unique_ptr<Ui::TTavroNetLoginForm> ui;
     TLoginSystemFacts FFacts;
     bool FLoginRunning = false;
-    // Whom the running attempt logs on: the logon script's drives are that user's.
-    QString FAttemptUser;
     bool FLogoffRunning = false;
     bool FAppMinimized = false;
     bool FChangingState = false;

@@ -140,9 +140,10 @@ void SetAppDefaults()
 void ReadProfile(const QString &fileName)
 {
     const QString name = ProfileFileName(fileName);
-    if (!AddressesProfileFolderOnly(name) || !platform::FileExists(ProfileFilePath(name)))
-        WriteProfile(name);
+    // A file created here is created under this very path.
     const QString path = ProfileFilePath(name);
+    if (!AddressesProfileFolderOnly(name) || !platform::FileExists(path))
+        WriteProfile(name);
     for (const ProfileKey &k : ProfileKeys)
         ProfileSettings.*k.field = ReadValue(k.key, k.readDefault, path);
     platform::FlushPrivateProfile(path);

@@ -34,6 +34,8 @@ quint32 Mount(const QString &drive, const QString &host, quint16 port, const QSt
 quint32 Unmount(const QString &drive, bool force);
 // The drive's link leads to a live mount of this session.
 bool IsLive(const QString &drive);
+// Withdraws the links and bookmarks of our drives whose mounts are gone.
+void WithdrawStale();
 // The live drives, in letter order.
 QList<Drive> List();
 

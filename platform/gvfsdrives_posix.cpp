@@ -542,6 +542,16 @@ bool IsLive(const QString &drive)
     return !target.isEmpty() && LookUp(target).live;
 }
 
+void WithdrawStale()
+{
+    for (char l = 'A'; l <= 'Z'; ++l) {
+        const QString drive = QString(QLatin1Char(l)) + QLatin1Char(':');
+        const QString target = OurTarget(drive);
+        if (!target.isEmpty() && !LookUp(target).live)
+            Withdraw(drive);
+    }
+}
+
 QList<Drive> List()
 {
     QList<Drive> drives;

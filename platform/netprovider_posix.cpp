@@ -808,11 +808,7 @@ bool IsRemoteDrive(const QString &drive)
 
 void WithdrawStaleDrives()
 {
-    for (char l = 'A'; l <= 'Z'; ++l) {
-        const QString drive = QString(QLatin1Char(l)) + QLatin1Char(':');
-        if (!IsRemoteDrive(drive))
-            gvfs::Unmount(drive, true);
-    }
+    gvfs::WithdrawStale();
 }
 
 QList<NetConnection> ListConnections()
